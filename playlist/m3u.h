@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+class QListWidget;
+
+namespace velmora {
+
+// --- Reading -------------------------------------------------------------------------
+// Decodes playlist bytes: UTF-8 when the file carries a BOM or is valid UTF-8,
+// otherwise GB18030.
+QString decodePlaylistText(const QByteArray &bytes);
+// Splits text into lines: CR LF or a lone CR end a line; a lone LF stays inside it.
+QStringList splitPlaylistLines(const QString &text);
+// The list-form entries that the lines give (title lines "#EXTINF:235,", path lines
+// beginning with "A"-"Z" or "/"; everything else is skipped).
+QStringList entriesFromPlaylistText(const QString &text);
+
+struct ReadResult
+{
+    bool ok = false;
+    QString error; // in words for the user when !ok
+    QStringList entries;
+};
+ReadResult readPlaylistFile(const QString &path);
+
+// --- Writing -------------------------------------------------------------------------
+// "#EXTM3U", then a title line and a path line per entry that holds "(", every line
+// ending in CR LF. Reads each entry text afresh from the list (the scans may yield).
+QString playlistTextFromList(QListWidget *list);
+QString playlistTextFromEntries(const QStringList &entries);
+QByteArray encodePlaylistText(const QString &text); // GB18030, no BOM
+
+struct WriteResult
+{
+    bool ok = false;
+    QString error; // in words for the user when !ok
+};
+// Replaces the file atomically: a failed or interrupted write leaves the old file as it was.
+WriteResult writeFileAtomically(const QString &path, const QByteArray &bytes);
+
+} // namespace velmora
