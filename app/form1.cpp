@@ -1,0 +1,487 @@
+#include "form1.h"
+
+#include "aboutbox.h"
+#include "entry.h"
+#include "m3u.h"
+#include "playlistedit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace velmora {
+
+namespace {
+
+// The window's geometry is designed in twips, 15 to a pixel.
+constexpr int px(int twips) { return twips / 15; }
+
+constexpr int kClientWidth = px(7215);
+constexpr int kClientHeight = px(4095);
+constexpr int kToolbarHeight = px(765);
+constexpr int kSliderTop = px(840);
+constexpr int kSliderHeight = px(720);
+constexpr int kListTop = px(1320);
+constexpr int kListHeight = px(2400);
+constexpr int kStatusBarHeight = px(375);
+constexpr int kSongPanelWidth = px(3990);
+constexpr int kPanelWidth = px(1440);
+constexpr int kProblemMessageMs = 10000;
+
+// Mouse button codes as the list's press handler receives them.
+int buttonCode(Qt::MouseButton button)
+{
+    switch (button) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+    }
+}
+
+QLabel *makePanel(const QString &text, int width, QWidget *parent)
+{
+    auto *panel = new QLabel(text, parent);
+    panel->setMinimumWidth(kPanelWidth);
+    panel->resize(width, kStatusBarHeight);
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    return panel;
+}
+
+} // namespace
+
+Form1::Form1(std::unique_ptr<Mp3Engine> engine, std::unique_ptr<FileDialog> dialog, QWidget *parent)
+    : QMainWindow(parent),
+      m_programFolder(QCoreApplication::applicationDirPath()),
+      m_dialog(dialog ? std::move(dialog) : std::make_unique<QtFileDialog>(this)),
+      m_engine(std::move(engine))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Velmora"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/velmora.png")));
+    createControls();
+    createMenus();
+    createToolbar();
+    createTray();
+
+    PlayerControls controls;
+    controls.window = this;
+    controls.List1 = List1;
+    controls.Slider1 = Slider1;
+    controls.songPanel = StatusPanel1;
+    controls.timePanel = StatusPanel2;
+    controls.framePanel = StatusPanel3;
+    controls.runPlay = runPlay;
+    controls.runDel = runDel;
+    controls.munPause = munPause;
+    controls.CommonDialog1 = m_dialog.get();
+    controls.Mp3Play1 = m_engine.get();
+    m_playback = std::make_unique<PlaybackHandlers>(m_vars, controls);
+
+    connectHandlers();
+    QWidget::setTabOrder(Slider1, List1);
+    resize(kClientWidth, kClientHeight);
+}
+
+Form1::~Form1()
+{
+    // Silence first: the engine goes before the controls it reports to.
+    m_playback.reset();
+    m_engine.reset();
+}
+
+QString Form1::automaticPlaylistPath() const
+{
+    return m_programFolder + QStringLiteral("/mp3.m3u");
+}
+
+void Form1::createControls()
+{
+    // Slider and list sit at fixed tops in the client area; the toolbar and the
+    // status bar are docked and follow the window by themselves.
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setUniformItemSizes(true);
+    List1->setContextMenuPolicy(Qt::NoContextMenu);
+    List1->setAccessibleName(QStringLiteral("播放列表"));
+    List1->setGeometry(0, kListTop, kClientWidth, kListHeight);
+    List1->viewport()->installEventFilter(this);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setFixedHeight(kStatusBarHeight);
+    QFont statusFont(QStringLiteral("SimSun"));
+    statusFont.setPointSizeF(9.75);
+    StatusBar1->setFont(statusFont);
+    StatusPanel1 = makePanel(QStringLiteral("当前歌曲:"), kSongPanelWidth, StatusBar1);
+    StatusPanel2 = makePanel(QStringLiteral("时间："), kPanelWidth, StatusBar1);
+    StatusPanel3 = makePanel(QStringLiteral("帧数："), kPanelWidth, StatusBar1);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    StatusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
+    StatusPanel3->setObjectName(QStringLiteral("StatusPanel3"));
+    StatusBar1->addWidget(StatusPanel1, 1);
+    StatusBar1->addWidget(StatusPanel2);
+    StatusBar1->addWidget(StatusPanel3);
+    setStatusBar(StatusBar1);
+
+    Slider1 = new QSlider(Qt::Horizontal, this);
+    Slider1->setObjectName(QStringLiteral("Slider1"));
+    Slider1->setAccessibleName(QStringLiteral("播放位置"));
+    Slider1->setRange(0, 10);
+    Slider1->setPageStep(5);
+    Slider1->setSingleStep(1);
+    Slider1->setTickPosition(QSlider::TicksBelow);
+    Slider1->setGeometry(0, kSliderTop, kClientWidth, kSliderHeight);
+    Slider1->installEventFilter(this);
+}
+
+void Form1::createMenus()
+{
+    auto addItem = [](QMenu *menu, const char *name, const QString &caption) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    munTray = new QMenu(QStringLiteral("托盘"), this);
+    munTray->setObjectName(QStringLiteral("munTray"));
+    munShow = addItem(munTray, "munShow", QStringLiteral("显示窗口"));
+    munPause = addItem(munTray, "munPause", QStringLiteral("暂停播放"));
+    munAbout = addItem(munTray, "munAbout", QStringLiteral("关于"));
+    munExit = addItem(munTray, "munExit", QStringLiteral("退出"));
+
+    munReplay = new QMenu(QStringLiteral("播放"), this);
+    munReplay->setObjectName(QStringLiteral("munReplay"));
+    runPlay = addItem(munReplay, "runPlay", QStringLiteral("播放"));
+    runAdd = addItem(munReplay, "runAdd", QStringLiteral("添加"));
+    runDel = addItem(munReplay, "runDel", QStringLiteral("删除"));
+    munSave = addItem(munReplay, "munSave", QStringLiteral("保存"));
+    munOpenList = addItem(munReplay, "munOpenList", QStringLiteral("打开列表"));
+    munSaveAs = addItem(munReplay, "munSaveAs", QStringLiteral("列表另存为"));
+}
+
+void Form1::createToolbar()
+{
+    Toolbar1 = new QToolBar(QStringLiteral("工具栏"), this);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setMovable(false);
+    Toolbar1->setFloatable(false);
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Toolbar1->setIconSize(QSize(32, 32));
+    Toolbar1->setFixedHeight(kToolbarHeight);
+    Toolbar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    Toolbar1->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; margin: 0px; }"));
+    addToolBar(Qt::TopToolBarArea, Toolbar1);
+
+    struct Button { const char *picture; QString caption; QString tooltip; };
+    const Button buttons[] = {
+        {"open", QStringLiteral("打开"), QStringLiteral("打开MP3文件")},
+        {"save", QStringLiteral("保存"), QStringLiteral("保存播放列表")},
+        {"play", QStringLiteral("播放"), QStringLiteral("播放")},
+        {"pause", QStringLiteral("暂停"), QStringLiteral("暂停")},
+        {"stop", QStringLiteral("停止"), QStringLiteral("停止")},
+    };
+    for (const Button &button : buttons) {
+        ImageList1.append(QPixmap(QStringLiteral(":/icons/%1.png").arg(QLatin1String(button.picture))));
+        QAction *action = Toolbar1->addAction(QIcon(ImageList1.last()), button.caption);
+        action->setToolTip(button.tooltip);
+        action->setObjectName(QStringLiteral("Toolbar1_%1").arg(QLatin1String(button.picture)));
+        if (QWidget *widget = Toolbar1->widgetForAction(action)) {
+            widget->setAccessibleName(button.caption);
+            widget->setAccessibleDescription(button.tooltip);
+        }
+        ToolbarButtons.append(action);
+    }
+}
+
+void Form1::createTray()
+{
+    TrayForm1 = new QSystemTrayIcon(this);
+    TrayForm1->setObjectName(QStringLiteral("TrayForm1"));
+    TrayForm1->setToolTip(QStringLiteral("Velmora"));
+}
+
+void Form1::connectHandlers()
+{
+    PlaybackHandlers *playback = m_playback.get();
+    connect(m_engine.get(), &Mp3Engine::PositionChanged, playback, &PlaybackHandlers::Mp3Play1_PositionChanged);
+    connect(m_engine.get(), &Mp3Engine::PlaybackEnded, playback, &PlaybackHandlers::Mp3Play1_PlaybackEnded);
+    connect(playback, &PlaybackHandlers::trackOpened, this, &Form1::noteTrackOpened);
+
+    connect(runPlay, &QAction::triggered, playback, &PlaybackHandlers::runPlay_Click);
+    connect(munPause, &QAction::triggered, playback, &PlaybackHandlers::munPause_Click);
+    connect(List1, &QListWidget::itemDoubleClicked, playback, &PlaybackHandlers::List1_DblClick);
+
+    connect(List1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (List1->selectionModel()->hasSelection())
+            List1_Click();
+    });
+    // A click on the entry that is already selected counts as a click as well.
+    connect(List1, &QListWidget::itemClicked, this, &Form1::List1_Click);
+
+    connect(munShow, &QAction::triggered, this, &Form1::munShow_Click);
+    connect(munAbout, &QAction::triggered, this, &Form1::munAbout_Click);
+    connect(munExit, &QAction::triggered, this, &Form1::munExit_Click);
+    connect(runAdd, &QAction::triggered, this, &Form1::runAdd_Click);
+    connect(runDel, &QAction::triggered, this, &Form1::runDel_Click);
+    connect(munSave, &QAction::triggered, this, &Form1::munSave_Click);
+    connect(munOpenList, &QAction::triggered, this, &Form1::munOpenList_Click);
+    connect(munSaveAs, &QAction::triggered, this, &Form1::munSaveAs_Click);
+    connect(Toolbar1, &QToolBar::actionTriggered, this, [this](QAction *action) {
+        Toolbar1_ButtonClick(static_cast<int>(ToolbarButtons.indexOf(action)) + 1);
+    });
+    connect(TrayForm1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            ShowForm();
+    });
+}
+
+void Form1::start()
+{
+    Form_Load();
+    show();
+}
+
+void Form1::Form_Load()
+{
+    m_vars.RePlay = true;
+    TrayForm1->setContextMenu(munTray);
+    TrayForm1->setIcon(windowIcon());
+    TrayForm1->show();
+    Slider1->setEnabled(false);
+    munPause->setEnabled(false);
+    runPlay->setEnabled(false);
+    runDel->setEnabled(false);
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    QFont listFont = List1->font();
+    listFont.setPointSize(10);
+    List1->setFont(listFont);
+    // "保存" must always have a file to write, even when the automatic list is missing.
+    m_vars.FilePath = automaticPlaylistPath();
+    LoadPlaylist(automaticPlaylistPath(), false, true);
+    m_playback->StartLoadedList(0);
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void Form1::Form_Resize()
+{
+    const Steps steps = Steps::skippingFailures();
+    const QSize client = size();
+    auto setWidth = [](QWidget *widget, int width) {
+        if (width < 0)
+            throw StepFailed("negative width");
+        widget->resize(width, widget->height());
+    };
+    steps([&] { setWidth(Slider1, client.width()); });
+    steps([&] { setWidth(List1, client.width()); });
+    steps([&] {
+        const int height = client.height() - StatusBar1->height() - List1->y();
+        if (height < 0)
+            throw StepFailed("negative height");
+        List1->resize(List1->width(), height);
+    });
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized())
+        return;
+    // Only hide when the tray icon is really there to bring the window back.
+    if (QSystemTrayIcon::isSystemTrayAvailable() && TrayForm1->isVisible())
+        QTimer::singleShot(0, this, &QWidget::hide);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == List1->viewport() && event->type() == QEvent::MouseButtonPress) {
+        const int button = buttonCode(static_cast<QMouseEvent *>(event)->button());
+        List1_MouseDown(button);
+        // A right-button press only opens the menu; it never changes the selection.
+        return button == 2;
+    }
+    if (watched == Slider1 && event->type() == QEvent::MouseButtonRelease && Slider1->isEnabled()) {
+        // Let the slider take the click first, then seek to where it now stands.
+        QTimer::singleShot(0, m_playback.get(), &PlaybackHandlers::Slider1_Click);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::List1_Click()
+{
+    runPlay->setEnabled(true);
+    runDel->setEnabled(true);
+}
+
+void Form1::List1_MouseDown(int button)
+{
+    if (button == 2)
+        munReplay->exec(QCursor::pos());
+    runPlay->setEnabled(false);
+    runDel->setEnabled(false);
+}
+
+void Form1::ShowForm()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void Form1::munShow_Click()
+{
+    ShowForm();
+}
+
+void Form1::munExit_Click()
+{
+    close();
+    QCoreApplication::quit();
+}
+
+void Form1::munAbout_Click()
+{
+    frmAbout about(this);
+    about.exec();
+}
+
+bool Form1::LoadPlaylist(const QString &path, bool clearFirst, bool quietWhenMissing)
+{
+    const ReadResult result = readPlaylistFile(path);
+    if (!result.ok) {
+        if (!(quietWhenMissing && !QFileInfo::exists(path)))
+            reportProblem(result.error);
+        return false;
+    }
+    if (clearFirst)
+        List1->clear();
+    m_vars.FilePath = path;
+    List1->addItems(result.entries);
+    return true;
+}
+
+void Form1::munOpenList_Click()
+{
+    m_dialog->FileName.clear();
+    m_dialog->Filter = QStringLiteral("MP3播放列表(*.m3u)|*.m3u");
+    m_dialog->ShowOpen();
+    const QString chosen = m_dialog->FileName;
+    if (chosen.size() <= 4 || !chosen.endsWith(QStringLiteral("m3u")))
+        return;
+    if (LoadPlaylist(chosen, true))
+        m_playback->StartLoadedList(-1);
+}
+
+bool Form1::SavePlaylist(const QString &path)
+{
+    const QString text = playlistTextFromList(List1);
+    const WriteResult result = writeFileAtomically(path, encodePlaylistText(text));
+    if (!result.ok)
+        reportProblem(result.error);
+    return result.ok;
+}
+
+void Form1::munSave_Click()
+{
+    SavePlaylist(m_vars.FilePath);
+}
+
+void Form1::munSaveAs_Click()
+{
+    m_dialog->FileName.clear();
+    m_dialog->Filter = QStringLiteral("MP3播放列表(*.m3u)|*.m3u");
+    m_dialog->ShowSave();
+    const QString chosen = m_dialog->FileName;
+    if (chosen.size() > 4)
+        SavePlaylist(chosen);
+}
+
+void Form1::runAdd_Click()
+{
+    m_dialog->FileName.clear();
+    m_dialog->Filter = QStringLiteral("*.mp3|*.mp3");
+    m_dialog->ShowOpen();
+    const QString chosen = m_dialog->FileName;
+    if (chosen.size() <= 4)
+        return;
+    List1->addItem(fileEntryForPath(chosen));
+}
+
+void Form1::runDel_Click()
+{
+    const int row = firstSelectedRow(List1);
+    if (row < 0)
+        return;
+    runDel->setEnabled(false);
+    removeEntryAt(List1, row);
+}
+
+void Form1::reportProblem(const QString &text)
+{
+    m_lastProblem = text;
+    StatusBar1->showMessage(text, kProblemMessageMs);
+    StatusBar1->setAccessibleDescription(text);
+    emit problemReported(text);
+}
+
+void Form1::noteTrackOpened(const QString &path, const QString &reason)
+{
+    if (reason.isEmpty()) {
+        if (m_markedEntries > 0)
+            markEntriesOfTrack(path, QString());
+        if (!m_lastProblem.isEmpty()) {
+            StatusBar1->clearMessage();
+            m_lastProblem.clear();
+        }
+        return;
+    }
+    reportProblem(QStringLiteral("无法播放 %1：%2").arg(path, reason));
+    markEntriesOfTrack(path, reason);
+}
+
+// Entries of a track that could not be played are greyed out, with the reason as
+// their tooltip, until the track plays again.
+void Form1::markEntriesOfTrack(const QString &path, const QString &reason)
+{
+    const QBrush normal = List1->palette().text();
+    for (int row = 0; row < List1->count(); ++row) {
+        QListWidgetItem *item = List1->item(row);
+        // No yielding scan here: this runs inside other handlers.
+        const QString text = item->text();
+        const qsizetype bracket = text.lastIndexOf(QLatin1Char('('));
+        if (bracket < 0 || text.mid(bracket + 1, text.size() - bracket - 2) != path)
+            continue;
+        const bool wasMarked = !item->toolTip().isEmpty();
+        if (reason.isEmpty() && wasMarked) {
+            item->setToolTip(QString());
+            item->setForeground(normal);
+            --m_markedEntries;
+        } else if (!reason.isEmpty()) {
+            item->setToolTip(QStringLiteral("无法播放：") + reason);
+            item->setForeground(QBrush(Qt::gray));
+            if (!wasMarked)
+                ++m_markedEntries;
+        }
+    }
+}
+
+} // namespace velmora

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "filedialog.h"
+#include "mp3engine.h"
+#include "playbackhandlers.h"
+#include "playerstate.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPixmap>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QSlider;
+class QStatusBar;
+class QSystemTrayIcon;
+class QToolBar;
+
+namespace velmora {
+
+// The main window: playlist, toolbar, position slider, status bar, tray icon and the
+// two pop-up menus, with the handlers of all of them.
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit Form1(std::unique_ptr<Mp3Engine> engine, std::unique_ptr<FileDialog> dialog = nullptr,
+                   QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Runs the start-up handler, then shows the window.
+    void start();
+    // The folder whose mp3.m3u is the automatic playlist (the executable's by default).
+    void setProgramFolder(const QString &folder) { m_programFolder = folder; }
+    QString automaticPlaylistPath() const;
+
+    PlayerVars &vars() { return m_vars; }
+    PlaybackHandlers &playback() { return *m_playback; }
+
+    // Handlers.
+    void Form_Load();
+    void Form_Resize();
+    void List1_Click();
+    void List1_MouseDown(int button);
+    void munShow_Click();
+    void munExit_Click();
+    void munAbout_Click();
+    void munOpenList_Click();
+    void munSave_Click();
+    void munSaveAs_Click();
+    void runAdd_Click();
+    void runDel_Click();
+    void Toolbar1_ButtonClick(int index);
+
+    // Reads a list file into the list; on failure tells the user and changes nothing.
+    bool LoadPlaylist(const QString &path, bool clearFirst, bool quietWhenMissing = false);
+    // Writes the list to path; on failure tells the user and leaves the old file as it was.
+    bool SavePlaylist(const QString &path);
+
+    // Controls, by the names the handlers use.
+    QListWidget *List1 = nullptr;
+    QSlider *Slider1 = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+    QLabel *StatusPanel1 = nullptr;
+    QLabel *StatusPanel2 = nullptr;
+    QLabel *StatusPanel3 = nullptr;
+    QToolBar *Toolbar1 = nullptr;
+    QList<QAction *> ToolbarButtons;
+    QList<QPixmap> ImageList1;
+    QSystemTrayIcon *TrayForm1 = nullptr;
+
+    QMenu *munTray = nullptr;
+    QAction *munShow = nullptr;
+    QAction *munPause = nullptr;
+    QAction *munAbout = nullptr;
+    QAction *munExit = nullptr;
+
+    QMenu *munReplay = nullptr;
+    QAction *runPlay = nullptr;
+    QAction *runAdd = nullptr;
+    QAction *runDel = nullptr;
+    QAction *munSave = nullptr;
+    QAction *munOpenList = nullptr;
+    QAction *munSaveAs = nullptr;
+
+    FileDialog &CommonDialog1() { return *m_dialog; }
+    Mp3Engine &Mp3Play1() { return *m_engine; }
+
+    // The last problem shown to the user (a file that could not be read, written or played).
+    QString lastProblem() const { return m_lastProblem; }
+
+signals:
+    // For tests and accessibility tools: a problem was reported in the status bar.
+    void problemReported(const QString &text);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void createToolbar();
+    void createTray();
+    void connectHandlers();
+    void reportProblem(const QString &text);
+    void noteTrackOpened(const QString &path, const QString &reason);
+    void markEntriesOfTrack(const QString &path, const QString &reason);
+    void ShowForm();
+
+    // Toolbar commands, one per button.
+    void toolbarOpen(const Steps &steps);
+    void toolbarSave(const Steps &steps);
+    void toolbarPlay(const Steps &steps);
+    void toolbarPause(const Steps &steps);
+    void toolbarStop(const Steps &steps);
+
+    PlayerVars m_vars;
+    QString m_programFolder;
+    QString m_lastProblem;
+    int m_markedEntries = 0;
+    std::unique_ptr<FileDialog> m_dialog;
+    std::unique_ptr<Mp3Engine> m_engine;
+    std::unique_ptr<PlaybackHandlers> m_playback;
+};
+
+} // namespace velmora

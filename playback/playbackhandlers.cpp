@@ -1,0 +1,183 @@
+#include "playbackhandlers.h"
+
+#include "entry.h"
+#include "filedialog.h"
+#include "mp3engine.h"
+#include "progresstext.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QSlider>
+
+namespace velmora {
+
+namespace {
+const QString kPauseCaption = QStringLiteral("暂停播放");
+const QString kResumeCaption = QStringLiteral("继续播放");
+
+// Shorter paths are taken for "nothing to play".
+bool playablePath(const QString &path) { return path.size() > 4; }
+} // namespace
+
+PlaybackHandlers::PlaybackHandlers(PlayerVars &vars, const PlayerControls &controls, QObject *parent)
+    : QObject(parent), m_vars(vars), m_ui(controls)
+{
+}
+
+void PlaybackHandlers::showCaption()
+{
+    m_ui.window->setWindowTitle(QStringLiteral("Velmora--") + m_vars.MP3File);
+}
+
+void PlaybackHandlers::showSongPanel()
+{
+    const QString title = m_ui.Mp3Play1->GetTitle();
+    const QString artist = m_ui.Mp3Play1->GetArtist();
+    const QString album = m_ui.Mp3Play1->GetAlbum();
+    m_ui.songPanel->setText(QStringLiteral("当前歌曲:") + title + QStringLiteral("--") + artist
+                            + QStringLiteral("(专辑：") + album + QStringLiteral(")"));
+}
+
+void PlaybackHandlers::ShowNowPlaying()
+{
+    showCaption();
+    showSongPanel();
+}
+
+void PlaybackHandlers::showFrameCount()
+{
+    m_ui.Slider1->setMaximum(m_ui.Mp3Play1->GetFrameCount());
+}
+
+qint16 PlaybackHandlers::openCurrentTrack()
+{
+    const qint16 status = m_ui.Mp3Play1->OpenFile(m_vars.MP3File, QString());
+    emit trackOpened(m_vars.MP3File, status == 0 ? QString() : m_ui.Mp3Play1->GetLastError());
+    return status;
+}
+
+void PlaybackHandlers::selectEntry(int row)
+{
+    m_ui.List1->setCurrentRow(row);
+}
+
+void PlaybackHandlers::StartLoadedList(qint32 listPosition, const Steps &steps)
+{
+    if (m_ui.List1->count() <= 1)
+        return;
+    steps([&] {
+        if (const auto path = EntryPath(listEntryText(m_ui.List1, 0)))
+            m_vars.MP3File = *path;
+    });
+    steps([&] { selectEntry(0); });
+    if (!playablePath(m_vars.MP3File))
+        return;
+    steps([&] { m_ui.Mp3Play1->Stop(); });
+    m_vars.RePlay = true;
+    steps([&] { openCurrentTrack(); });
+    steps([&] { showCaption(); });
+    steps([&] { showSongPanel(); });
+    steps([&] {
+        showFrameCount();
+        m_ui.Slider1->setPageStep(static_cast<int>(roundHalfEven(m_ui.Slider1->maximum() / 50.0)));
+    });
+    steps([&] { m_ui.CommonDialog1->FileName.clear(); });
+    steps([&] {
+        const QString tagName = m_ui.Mp3Play1->GetTitle() + QStringLiteral("--") + m_ui.Mp3Play1->GetArtist();
+        m_ui.List1->addItem(fileFormEntry(tagName, m_vars.MP3File));
+    });
+    steps([&] { m_ui.Mp3Play1->Play(); });
+    steps([&] { m_ui.munPause->setEnabled(true); });
+    steps([&] { m_ui.Slider1->setEnabled(true); });
+    m_vars.RoundPlay = listPosition;
+}
+
+void PlaybackHandlers::startSelectedEntry(bool firstSelectedWins)
+{
+    m_ui.Mp3Play1->Stop();
+    int chosen = 0;
+    for (int i = 0; i < m_ui.List1->count(); ++i) {
+        if (m_ui.List1->item(i)->isSelected()) {
+            chosen = i;
+            m_vars.RoundPlay = 100;
+            if (firstSelectedWins)
+                break;
+        }
+    }
+    if (const auto path = EntryPath(listEntryText(m_ui.List1, chosen)))
+        m_vars.MP3File = *path;
+    if (!playablePath(m_vars.MP3File))
+        return;
+    m_vars.RePlay = true;
+    openCurrentTrack();
+    m_ui.Mp3Play1->Play();
+    ShowNowPlaying();
+    showFrameCount();
+    m_ui.Slider1->setEnabled(true);
+    m_ui.runPlay->setEnabled(false);
+    m_ui.munPause->setEnabled(true);
+}
+
+void PlaybackHandlers::runPlay_Click()
+{
+    startSelectedEntry(false);
+}
+
+void PlaybackHandlers::List1_DblClick()
+{
+    startSelectedEntry(true);
+}
+
+void PlaybackHandlers::munPause_Click()
+{
+    if (m_ui.munPause->text() == kPauseCaption) {
+        m_ui.Mp3Play1->Pause();
+        m_ui.munPause->setText(kResumeCaption);
+    } else if (playablePath(m_vars.MP3File)) {
+        openCurrentTrack();
+        m_ui.Mp3Play1->Play();
+        m_ui.munPause->setText(kPauseCaption);
+    }
+}
+
+void PlaybackHandlers::Mp3Play1_PositionChanged(qint32 frame)
+{
+    m_ui.Slider1->setValue(frame);
+    const qint64 value = m_ui.Slider1->value();
+    const qint64 maximum = m_ui.Slider1->maximum();
+    m_ui.framePanel->setText(framePanelText(value, maximum, m_ui.Mp3Play1->GetFrameCount()));
+    m_ui.timePanel->setText(timePanelText(value, maximum, m_ui.Mp3Play1->GetDuration()));
+}
+
+void PlaybackHandlers::Slider1_Click()
+{
+    m_ui.Mp3Play1->SeekFrame(m_ui.Slider1->value());
+}
+
+void PlaybackHandlers::Mp3Play1_PlaybackEnded()
+{
+    const int entries = m_ui.List1->count();
+    if (m_vars.RoundPlay + 1 < entries) {
+        m_vars.RoundPlay += 1;
+        if (const auto path = EntryPath(listEntryText(m_ui.List1, m_vars.RoundPlay))) {
+            m_vars.MP3File = *path;
+            selectEntry(m_vars.RoundPlay);
+        }
+    } else {
+        m_vars.RoundPlay = -1;
+    }
+    if (!m_vars.RePlay)
+        return;
+    m_ui.Mp3Play1->Stop();
+    openCurrentTrack();
+    m_ui.Mp3Play1->Play();
+    ShowNowPlaying();
+    showFrameCount();
+    m_ui.Slider1->setEnabled(true);
+    m_ui.runPlay->setEnabled(false);
+    m_ui.munPause->setEnabled(true);
+    m_ui.List1->update();
+}
+
+} // namespace velmora

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "playerstate.h"
+#include "steps.h"
+
+#include <QObject>
+
+namespace velmora {
+
+// Starting, pausing, following and ending tracks: the handlers of the playback
+// commands and events, working on the window's variables and controls.
+class PlaybackHandlers : public QObject
+{
+    Q_OBJECT
+public:
+    PlaybackHandlers(PlayerVars &vars, const PlayerControls &controls, QObject *parent = nullptr);
+
+    // Caption and current-song panel for MP3File.
+    void ShowNowPlaying();
+    // Starts entry 0 of a freshly loaded list; RoundPlay becomes listPosition.
+    void StartLoadedList(qint32 listPosition, const Steps &steps = Steps::direct());
+    // OpenFile(MP3File, ""), telling the window whether the track could be opened.
+    qint16 openCurrentTrack();
+    // Selects an entry the way a click does (the window's selection handling runs).
+    void selectEntry(int row);
+
+public slots:
+    void runPlay_Click();
+    void List1_DblClick();
+    void munPause_Click();
+    void Mp3Play1_PositionChanged(qint32 frame);
+    void Slider1_Click();
+    void Mp3Play1_PlaybackEnded();
+
+signals:
+    // After every open: reason is empty when the track opened, else why it did not.
+    void trackOpened(const QString &path, const QString &reason);
+
+private:
+    void startSelectedEntry(bool firstSelectedWins);
+    void showCaption();
+    void showSongPanel();
+    void showFrameCount();
+
+    PlayerVars &m_vars;
+    PlayerControls m_ui;
+};
+
+} // namespace velmora

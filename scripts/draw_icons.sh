@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Draws the program icon and the five toolbar pictures (32 x 32, 256 colours).
+# The PNGs are committed; run this again only to change them.
+set -euo pipefail
+out="$(cd "$(dirname "$0")/.." && pwd)/app/resources/icons"
+mkdir -p "$out"
+cd "$out"
+# A note on a disc.
+convert -size 32x32 xc:none -fill '#1d5fa8' -draw 'circle 16,16 16,1' \
+  -fill '#e8f1fb' -draw 'circle 16,16 16,12' -fill '#1d5fa8' -draw 'circle 16,16 16,14' \
+  -fill '#ffd23f' -draw 'rectangle 19,6 21,20' -draw 'ellipse 17,20 4,3 0,360' \
+  -colors 256 PNG8:velmora.png
+# Open: a folder.
+convert -size 32x32 xc:none -fill '#e0a526' -draw 'polygon 3,9 12,9 14,12 29,12 29,27 3,27' \
+  -fill '#f5c451' -draw 'polygon 3,27 7,15 31,15 28,27' -colors 256 PNG8:open.png
+# Save: a floppy disk.
+convert -size 32x32 xc:none -fill '#3b5998' -draw 'roundrectangle 4,4 28,28 2,2' \
+  -fill '#ffffff' -draw 'rectangle 9,4 23,13' -fill '#3b5998' -draw 'rectangle 18,6 21,11' \
+  -fill '#dfe3ee' -draw 'rectangle 8,18 24,28' -colors 256 PNG8:save.png
+# Play: a triangle.
+convert -size 32x32 xc:none -fill '#2e9e44' -draw 'polygon 9,5 27,16 9,27' -colors 256 PNG8:play.png
+# Pause: two bars.
+convert -size 32x32 xc:none -fill '#d98b19' -draw 'rectangle 8,6 13,26' -draw 'rectangle 19,6 24,26' \
+  -colors 256 PNG8:pause.png
+# Stop: a square.
+convert -size 32x32 xc:none -fill '#c0392b' -draw 'rectangle 7,7 25,25' -colors 256 PNG8:stop.png

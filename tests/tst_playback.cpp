@@ -1,0 +1,327 @@
+// Starting entries, continuous play, progress, seeking, pause and resume, on a fake engine.
+#include "testwindow.h"
+
+#include "entry.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QSlider>
+#include <QtTest>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// Paths the engine was asked to open, in order.
+QStringList openedPaths(const FakeEngine &engine)
+{
+    QStringList paths;
+    for (const QString &call : engine.calls) {
+        if (call.startsWith(QLatin1String("OpenFile(")))
+            paths << call.mid(9, call.size() - 11);
+    }
+    return paths;
+}
+
+} // namespace
+
+class PlaybackTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void continuousPlaySequence_data();
+    void continuousPlaySequence();
+    void endWithoutContinuousPlayOnlyMovesOn();
+    void endAfterEntriesRemoved();
+    void endRestartsWithTheseSteps();
+    void startChosenEntry_data();
+    void startChosenEntry();
+    void startWithNothingSelectedPlaysEntryZero();
+    void startOnEmptyListReplaysCurrentTrack();
+    void startNeedsMoreThanFourCharacters_data();
+    void startNeedsMoreThanFourCharacters();
+    void positionUpdatesSliderAndPanels();
+    void sliderClickSeeks();
+    void pauseToggle();
+    void pauseResumeAfterNewTrackStarted();
+    void resumeNeedsAPath();
+    void badTrackIsReportedAndMarked();
+};
+
+void PlaybackTest::continuousPlaySequence_data()
+{
+    QTest::addColumn<QStringList>("list");
+    QTest::addColumn<QString>("playing");
+    QTest::addColumn<int>("roundPlay");
+    QTest::addColumn<QStringList>("next");
+    const QStringList abc{"/m/A.mp3", "/m/B.mp3", "/m/C.mp3"};
+    QTest::newRow("A from start-up") << abc << "/m/A.mp3" << 0
+                                     << QStringList{"/m/B.mp3", "/m/C.mp3", "/m/C.mp3", "/m/A.mp3", "/m/B.mp3",
+                                                    "/m/C.mp3", "/m/C.mp3", "/m/A.mp3"};
+    QTest::newRow("B chosen") << abc << "/m/B.mp3" << 100
+                              << QStringList{"/m/B.mp3", "/m/A.mp3", "/m/B.mp3", "/m/C.mp3", "/m/C.mp3", "/m/A.mp3"};
+    QTest::newRow("A from open list") << abc << "/m/A.mp3" << -1
+                                      << QStringList{"/m/A.mp3", "/m/B.mp3", "/m/C.mp3", "/m/C.mp3", "/m/A.mp3"};
+    QStringList many;
+    for (int i = 0; i < 150; ++i)
+        many << QStringLiteral("/m/%1.mp3").arg(i);
+    QTest::newRow("chosen in a list over 101") << many << "/m/5.mp3" << 100
+                                               << QStringList{"/m/101.mp3", "/m/102.mp3"};
+    QTest::newRow("empty list") << QStringList() << "/m/X.mp3" << 0
+                                << QStringList{"/m/X.mp3", "/m/X.mp3", "/m/X.mp3"};
+    QTest::newRow("one entry") << QStringList{"/m/A.mp3"} << "/m/A.mp3" << 0
+                               << QStringList{"/m/A.mp3", "/m/A.mp3", "/m/A.mp3", "/m/A.mp3"};
+}
+
+void PlaybackTest::continuousPlaySequence()
+{
+    QFETCH(QStringList, list);
+    QFETCH(QString, playing);
+    QFETCH(int, roundPlay);
+    QFETCH(QStringList, next);
+    TestWindow w;
+    w.setEntries(list);
+    w.form->vars().MP3File = playing;
+    w.form->vars().RoundPlay = roundPlay;
+    w.form->vars().RePlay = true;
+    for (int i = 0; i < next.size(); ++i)
+        w.engine->endTrack();
+    QCOMPARE(openedPaths(*w.engine), next);
+}
+
+void PlaybackTest::endWithoutContinuousPlayOnlyMovesOn()
+{
+    TestWindow w;
+    w.setEntries({"/m/A.mp3", "/m/B.mp3", "/m/C.mp3"});
+    w.form->vars().MP3File = QStringLiteral("/m/A.mp3");
+    w.form->vars().RoundPlay = 0;
+    w.form->vars().RePlay = false;
+    w.engine->endTrack();
+    QCOMPARE(w.engine->calls, QStringList());
+    QCOMPARE(w.form->vars().RoundPlay, 1);
+    QCOMPARE(w.form->vars().MP3File, QStringLiteral("/m/B.mp3"));
+    QCOMPARE(w.selectedRow(), 1);
+    QCOMPARE(w.menuStates(), QStringLiteral("pd-"));
+}
+
+void PlaybackTest::endAfterEntriesRemoved()
+{
+    TestWindow w;
+    w.setEntries({"/m/A.mp3", "/m/B.mp3", "/m/C.mp3"});
+    w.form->vars().MP3File = QStringLiteral("/m/C.mp3");
+    w.form->vars().RoundPlay = 2;
+    w.form->vars().RePlay = true;
+    delete w.form->List1->takeItem(2);
+    delete w.form->List1->takeItem(1);
+    w.engine->endTrack();
+    QCOMPARE(w.form->vars().RoundPlay, -1);
+    QCOMPARE(openedPaths(*w.engine), QStringList{"/m/C.mp3"});
+    w.engine->endTrack();
+    QCOMPARE(openedPaths(*w.engine), QStringList({"/m/C.mp3", "/m/A.mp3"}));
+}
+
+void PlaybackTest::endRestartsWithTheseSteps()
+{
+    TestWindow w;
+    w.setEntries({"/m/A.mp3", "/m/B.mp3"});
+    w.form->vars().MP3File = QStringLiteral("/m/A.mp3");
+    w.form->vars().RePlay = true;
+    w.form->munPause->setText(QStringLiteral("继续播放"));
+    w.form->Slider1->setPageStep(7);
+    w.form->StatusPanel2->setText(QStringLiteral("时间:x"));
+    w.engine->endTrack();
+    QCOMPARE(w.engine->calls, QStringList({"Stop", "OpenFile(/m/B.mp3,)", "Play", "GetTitle", "GetArtist",
+                                           "GetAlbum", "GetFrameCount"}));
+    QCOMPARE(w.form->windowTitle(), QStringLiteral("Velmora--/m/B.mp3"));
+    QCOMPARE(w.form->StatusPanel1->text(), QStringLiteral("当前歌曲:Song--Singer(专辑：Best)"));
+    QCOMPARE(w.form->Slider1->maximum(), 9000);
+    QVERIFY(w.form->Slider1->isEnabled());
+    QCOMPARE(w.menuStates(), QStringLiteral("-du"));
+    // Left alone: the page step, panel 2 and the pause item's caption.
+    QCOMPARE(w.form->Slider1->pageStep(), 7);
+    QCOMPARE(w.form->StatusPanel2->text(), QStringLiteral("时间:x"));
+    QCOMPARE(w.form->munPause->text(), QStringLiteral("继续播放"));
+}
+
+void PlaybackTest::startChosenEntry_data()
+{
+    QTest::addColumn<bool>("byMenu");
+    QTest::newRow("menu") << true;
+    QTest::newRow("double-click") << false;
+}
+
+void PlaybackTest::startChosenEntry()
+{
+    QFETCH(bool, byMenu);
+    TestWindow w;
+    QStringList paths;
+    for (int i = 0; i < 10; ++i)
+        paths << QStringLiteral("/m/%1.mp3").arg(i);
+    w.setEntries(paths);
+    w.form->List1->setCurrentRow(2);
+    w.form->vars().RePlay = false;
+    if (byMenu)
+        w.form->playback().runPlay_Click();
+    else
+        w.form->playback().List1_DblClick();
+    QCOMPARE(w.engine->calls, QStringList({"Stop", "OpenFile(/m/2.mp3,)", "Play", "GetTitle", "GetArtist",
+                                           "GetAlbum", "GetFrameCount"}));
+    QCOMPARE(w.form->vars().RoundPlay, 100);
+    QVERIFY(w.form->vars().RePlay);
+    QCOMPARE(w.form->windowTitle(), QStringLiteral("Velmora--/m/2.mp3"));
+    QCOMPARE(w.form->StatusPanel1->text(), QStringLiteral("当前歌曲:Song--Singer(专辑：Best)"));
+    QCOMPARE(w.form->Slider1->maximum(), 9000);
+    QVERIFY(w.form->Slider1->isEnabled());
+    QCOMPARE(w.menuStates(), QStringLiteral("-du"));
+    // A chosen track is followed by itself once more, then entry 0.
+    w.engine->calls.clear();
+    w.engine->endTrack();
+    w.engine->endTrack();
+    QCOMPARE(openedPaths(*w.engine), QStringList({"/m/2.mp3", "/m/0.mp3"}));
+}
+
+void PlaybackTest::startWithNothingSelectedPlaysEntryZero()
+{
+    TestWindow w;
+    w.setEntries({"/m/A.mp3", "/m/B.mp3"});
+    w.form->vars().RoundPlay = 7;
+    w.form->playback().runPlay_Click();
+    QCOMPARE(openedPaths(*w.engine), QStringList{"/m/A.mp3"});
+    QCOMPARE(w.form->vars().RoundPlay, 7);
+}
+
+void PlaybackTest::startOnEmptyListReplaysCurrentTrack()
+{
+    TestWindow w;
+    w.form->vars().MP3File = QStringLiteral("/m/previous.mp3");
+    w.form->playback().List1_DblClick();
+    QCOMPARE(w.engine->commands(), QStringList({"Stop", "OpenFile(/m/previous.mp3,)", "Play"}));
+}
+
+void PlaybackTest::startNeedsMoreThanFourCharacters_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("plays");
+    QTest::newRow("4") << "C:\\a" << false;
+    QTest::newRow("5") << "C:\\ab" << true;
+    QTest::newRow("empty path") << "" << false;
+}
+
+void PlaybackTest::startNeedsMoreThanFourCharacters()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, plays);
+    TestWindow w;
+    w.form->List1->addItem(listFormEntry(QStringLiteral("T"), path));
+    w.form->List1->setCurrentRow(0);
+    const QString menusBefore = w.menuStates();
+    w.form->playback().runPlay_Click();
+    QCOMPARE(w.engine->commands(), plays ? QStringList({"Stop", "OpenFile(" + path + ",)", "Play"})
+                                         : QStringList({"Stop"}));
+    if (!plays) {
+        QCOMPARE(w.form->windowTitle(), QStringLiteral("Velmora"));
+        QCOMPARE(w.menuStates(), menusBefore);
+        QVERIFY(!w.form->Slider1->isEnabled());
+    }
+}
+
+void PlaybackTest::positionUpdatesSliderAndPanels()
+{
+    TestWindow w;
+    w.form->Slider1->setMaximum(9000);
+    w.engine->reportPosition(1234);
+    QCOMPARE(w.form->Slider1->value(), 1234);
+    QCOMPARE(w.form->StatusPanel3->text(), QStringLiteral("帧数: 1234/9000"));
+    QCOMPARE(w.form->StatusPanel2->text(), QStringLiteral("时间: 0分32秒/3分55秒"));
+    // Large tracks: frames beyond 16 bits show their true number.
+    w.engine->defaultTrack.frames = 50000;
+    w.form->Slider1->setMaximum(50000);
+    w.engine->reportPosition(40000);
+    QCOMPARE(w.form->StatusPanel3->text(), QStringLiteral("帧数: 40000/50000"));
+    // A maximum of 0 shows the start.
+    w.form->Slider1->setMaximum(0);
+    w.engine->reportPosition(10);
+    QCOMPARE(w.form->StatusPanel3->text(), QStringLiteral("帧数: 0/50000"));
+    QCOMPARE(w.form->StatusPanel2->text(), QStringLiteral("时间: 0分00秒/3分55秒"));
+}
+
+void PlaybackTest::sliderClickSeeks()
+{
+    TestWindow w;
+    w.form->Slider1->setMaximum(9000);
+    w.form->Slider1->setValue(4500);
+    const QString before = w.form->StatusPanel3->text();
+    w.form->playback().Slider1_Click();
+    QCOMPARE(w.engine->calls, QStringList{"SeekFrame(4500)"});
+    QCOMPARE(w.form->StatusPanel3->text(), before);
+}
+
+void PlaybackTest::pauseToggle()
+{
+    TestWindow w;
+    w.form->vars().MP3File = QStringLiteral("/m/A.mp3");
+    w.form->munPause->trigger();
+    QCOMPARE(w.engine->calls, QStringList{"Pause"});
+    QCOMPARE(w.form->munPause->text(), QStringLiteral("继续播放"));
+    w.form->munPause->trigger();
+    QCOMPARE(w.engine->calls, QStringList({"Pause", "OpenFile(/m/A.mp3,)", "Play"}));
+    QCOMPARE(w.form->munPause->text(), QStringLiteral("暂停播放"));
+    // The toolbar's pause leaves the caption, so the item pauses again.
+    w.engine->calls.clear();
+    w.form->Toolbar1_ButtonClick(4);
+    QCOMPARE(w.form->munPause->text(), QStringLiteral("暂停播放"));
+    w.form->munPause->trigger();
+    QCOMPARE(w.engine->calls, QStringList({"Pause", "Pause"}));
+    QCOMPARE(w.form->munPause->text(), QStringLiteral("继续播放"));
+}
+
+void PlaybackTest::pauseResumeAfterNewTrackStarted()
+{
+    TestWindow w;
+    w.setEntries({"/m/A.mp3", "/m/B.mp3"});
+    w.form->vars().MP3File = QStringLiteral("/m/A.mp3");
+    w.form->munPause->trigger();
+    w.form->List1->setCurrentRow(1);
+    w.form->playback().runPlay_Click();
+    QCOMPARE(w.form->munPause->text(), QStringLiteral("继续播放"));
+    w.engine->calls.clear();
+    w.form->munPause->trigger();
+    QCOMPARE(w.engine->commands(), QStringList({"OpenFile(/m/B.mp3,)", "Play"}));
+    QCOMPARE(w.form->munPause->text(), QStringLiteral("暂停播放"));
+}
+
+void PlaybackTest::resumeNeedsAPath()
+{
+    TestWindow w;
+    w.form->vars().MP3File = QStringLiteral("C:\\a");
+    w.form->munPause->trigger();
+    w.form->munPause->trigger();
+    QCOMPARE(w.engine->calls, QStringList{"Pause"});
+    QCOMPARE(w.form->munPause->text(), QStringLiteral("继续播放"));
+}
+
+void PlaybackTest::badTrackIsReportedAndMarked()
+{
+    TestWindow w;
+    w.setEntries({"/m/gone.mp3", "/m/B.mp3"});
+    w.engine->tracks[QStringLiteral("/m/gone.mp3")] = FakeEngine::Track{0, 0, {}, {}, {}, 1};
+    QSignalSpy problems(w.form.get(), &Form1::problemReported);
+    w.form->List1->setCurrentRow(0);
+    w.form->playback().runPlay_Click();
+    QCOMPARE(problems.count(), 1);
+    QVERIFY(problems.first().first().toString().contains(QStringLiteral("/m/gone.mp3")));
+    QVERIFY(!w.form->List1->item(0)->toolTip().isEmpty());
+    QVERIFY(w.form->List1->item(1)->toolTip().isEmpty());
+    // The texts of the caption and panel stay as they are for any track.
+    QCOMPARE(w.form->windowTitle(), QStringLiteral("Velmora--/m/gone.mp3"));
+    QCOMPARE(w.form->StatusPanel1->text(), QStringLiteral("当前歌曲:--(专辑：)"));
+    // Once the file plays again its entry is no longer marked.
+    w.engine->tracks.clear();
+    w.form->playback().runPlay_Click();
+    QVERIFY(w.form->List1->item(0)->toolTip().isEmpty());
+}
+
+QTEST_MAIN(PlaybackTest)
+#include "tst_playback.moc"
