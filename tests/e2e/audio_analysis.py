@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Level and pitch of a 16-bit WAV recording, for the end-to-end tests.
+
+  audio_analysis.py level WAV                 RMS level in dBFS of the whole file
+  audio_analysis.py freq WAV                  dominant frequency in Hz (zero crossings of the loud part)
+  audio_analysis.py timeline WAV [STEP]       one line per STEP seconds: start, dBFS, Hz, tone purity
+  audio_analysis.py find-tone WAV HZ [options] start (s) of the first sustained stretch of that tone;
+                                              exit status 1 when there is none
+      --min-seconds S   how long the tone must last (default 0.5)
+      --after S         ignore everything before S seconds (default 0)
+      --min-db DB       quieter windows count as silence (default -40)
+
+Pure Python on purpose: the test machines have no numpy. Good enough for the
+sine tones of the fixtures; not a general pitch tracker.
+"""
+
+import argparse
+import array
+import math
+import sys
+import wave
+
+SILENCE_DB = -120.0
+
+
+def read_wav(path):
+    """Returns (mono samples scaled to [-1, 1), sample rate)."""
+    try:
+        with wave.open(path, "rb") as wav:
+            if wav.getsampwidth() != 2:
+                raise wave.Error("not 16-bit")
+            channels, rate = wav.getnchannels(), wav.getframerate()
+            samples = array.array("h", wav.readframes(wav.getnframes()))
+    except (OSError, EOFError, wave.Error) as error:
+        raise SystemExit(f"{path}: not a readable 16-bit PCM WAV file ({error})")
+    if sys.byteorder == "big":
+        samples.byteswap()
+    if channels > 1:
+        samples = [sum(samples[i:i + channels]) / channels
+                   for i in range(0, len(samples), channels)]
+    return [s / 32768.0 for s in samples], rate
+
+
+def rms_db(samples):
+    if not samples:
+        return SILENCE_DB
+    power = sum(s * s for s in samples) / len(samples)
+    return 10.0 * math.log10(power) if power > 0 else SILENCE_DB
+
+
+def zero_crossing_hz(samples, rate):
+    """Frequency from the spacing of rising zero crossings, interpolated between samples."""
+    if len(samples) < 2:
+        return 0.0
+    mean = sum(samples) / len(samples)
+    crossings = []
+    previous = samples[0] - mean
+    for i in range(1, len(samples)):
+        current = samples[i] - mean
+        if previous < 0.0 <= current:
+            crossings.append(i - 1 + previous / (previous - current))
+        previous = current
+    if len(crossings) < 2:
+        return 0.0
+    return (len(crossings) - 1) * rate / (crossings[-1] - crossings[0])
+
+
+def tone_purity(samples, rate, hz):
+    """Share of the window's energy at hz (Goertzel); about 1 for a clean sine."""
+    if not samples or hz <= 0:
+        return 0.0
+    coeff = 2.0 * math.cos(2.0 * math.pi * hz / rate)
+    s1 = s2 = 0.0
+    for x in samples:
+        s1, s2 = x + coeff * s1 - s2, s1
+    power = s1 * s1 + s2 * s2 - coeff * s1 * s2
+    energy = sum(x * x for x in samples)
+    return min(1.0, 2.0 * power / (len(samples) * energy)) if energy > 0 else 0.0
+
+
+def windows(samples, rate, step):
+    size = max(1, int(step * rate))
+    for start in range(0, len(samples) - size + 1, size):
+        yield start / rate, samples[start:start + size]
+
+
+def loud_part(samples, threshold_db=-40.0, rate=44100):
+    """The windows above the threshold, so silence around a tone doesn't skew its pitch."""
+    kept = []
+    for _, chunk in windows(samples, rate, 0.05):
+        if rms_db(chunk) > threshold_db:
+            kept.extend(chunk)
+    return kept
+
+
+def find_tone(samples, rate, hz, min_seconds, after, min_db, step=0.05):
+    """Start of the first run of windows that are loud, near hz (±4 %) and mostly that tone."""
+    run_start, run_length = None, 0.0
+    for start, chunk in windows(samples, rate, step):
+        if start < after:
+            continue
+        matches = (rms_db(chunk) > min_db
+                   and abs(zero_crossing_hz(chunk, rate) - hz) <= 0.04 * hz
+                   and tone_purity(chunk, rate, hz) >= 0.5)
+        if not matches:
+            run_start, run_length = None, 0.0
+            continue
+        if run_start is None:
+            run_start = start
+        run_length += step
+        if run_length >= min_seconds - 1e-9:
+            return run_start
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("command", choices=["level", "freq", "timeline", "find-tone"])
+    parser.add_argument("wav")
+    parser.add_argument("value", nargs="?", type=float,
+                        help="timeline: window length in s; find-tone: frequency in Hz")
+    parser.add_argument("--min-seconds", type=float, default=0.5)
+    parser.add_argument("--after", type=float, default=0.0)
+    parser.add_argument("--min-db", type=float, default=-40.0)
+    args = parser.parse_args()
+
+    samples, rate = read_wav(args.wav)
+    if args.command == "level":
+        print(f"{rms_db(samples):.1f}")
+    elif args.command == "freq":
+        print(f"{zero_crossing_hz(loud_part(samples, rate=rate), rate):.1f}")
+    elif args.command == "timeline":
+        for start, chunk in windows(samples, rate, args.value or 0.25):
+            hz = zero_crossing_hz(chunk, rate)
+            print(f"{start:7.2f}s {rms_db(chunk):7.1f} dBFS {hz:8.1f} Hz"
+                  f" purity {tone_purity(chunk, rate, hz):.2f}")
+    else:
+        if not args.value:
+            parser.error("find-tone needs a frequency")
+        start = find_tone(samples, rate, args.value, args.min_seconds, args.after, args.min_db)
+        if start is None:
+            return 1
+        print(f"{start:.2f}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
