@@ -63,9 +63,9 @@ encode() { # wav mp3 title
   local lame=(lame --quiet --cbr -b 128)
   if [[ -f $tagger ]]; then
     "${lame[@]}" "$1" "$2"
-    "$python" "$tagger" "$2" --title "$3" --artist "$ARTIST" --album "$ALBUM"
+    "$python" "$tagger" "$2" --v23 --title "$3" --artist "$ARTIST" --album "$ALBUM"
   else
-    # Until the project's tagger exists, lame writes the tag itself.
+    # Without the test tagger (a trimmed source tree), lame writes the tag itself.
     "${lame[@]}" --id3v2-only --id3v2-utf16 --tt "$3" --ta "$ARTIST" --tl "$ALBUM" "$1" "$2"
   fi
 }
