@@ -33,7 +33,6 @@ if ((EUID != 0)); then
   fi
   as_root=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq -o DPkg::Lock::Timeout=300
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -qq "${missing[@]}" </dev/null
+  apt-get install -y -qq -o DPkg::Lock::Timeout=300 "${missing[@]}" </dev/null
