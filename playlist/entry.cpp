@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QPointer>
+#include <QThread>
 
 #include <algorithm>
 #include <utility>
@@ -27,19 +28,22 @@ constexpr unsigned kClockCheckStride = 64;
 
 bool defaultYield()
 {
-    static QElapsedTimer sinceLastProcessing;
-    static unsigned callsSinceClockCheck = 0;
+    // Per thread, so a scan off the GUI thread neither races with one on it nor runs
+    // the GUI thread's events.
+    thread_local QElapsedTimer sinceLastProcessing;
+    thread_local unsigned callsSinceClockCheck = 0;
 
+    if (++callsSinceClockCheck < kClockCheckStride)
+        return false;
+    callsSinceClockCheck = 0;
     if (!sinceLastProcessing.isValid()) {
         sinceLastProcessing.start();
         return false;
     }
-    if (++callsSinceClockCheck < kClockCheckStride)
-        return false;
-    callsSinceClockCheck = 0;
     if (sinceLastProcessing.elapsed() < kYieldIntervalMs)
         return false;
-    if (!QCoreApplication::instance()) {
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (!app || app->thread() != QThread::currentThread()) {
         sinceLastProcessing.restart();
         return false;
     }
@@ -149,14 +153,27 @@ QString TrackBaseName(const TextReader &read)
     return hit->text.mid(hit->index + 1, length);
 }
 
+namespace {
+
+// One allocation per entry: loading a long playlist builds a great many of them.
+QString composeEntry(QStringView display, QStringView separator, QStringView path)
+{
+    QString entry;
+    entry.reserve(display.size() + separator.size() + path.size() + 1);
+    entry.append(display).append(separator).append(path).append(u')');
+    return entry;
+}
+
+} // namespace
+
 QString listFormEntry(const QString &title, const QString &path)
 {
-    return title + QStringLiteral("     (") + path + u')';
+    return composeEntry(title, u"     (", path);
 }
 
 QString fileFormEntry(const QString &name, const QString &path)
 {
-    return name + QStringLiteral(".mp3          (") + path + u')';
+    return composeEntry(name, u".mp3          (", path);
 }
 
 } // namespace velmora
