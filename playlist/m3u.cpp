@@ -1,0 +1,304 @@
+#include "m3u.h"
+
+#include "entry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QPointer>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+const QString kTitlePrefix = QStringLiteral("#EXTINF:235,");
+const QString kHeader = QStringLiteral("#EXTM3U");
+const QString kLineEnd = QStringLiteral("\r\n");
+
+// Far beyond any real playlist; refusing it keeps a stray huge file from eating memory.
+constexpr qint64 kMaxPlaylistBytes = qint64(256) * 1024 * 1024;
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+QString openFailure(const QString &reason)
+{
+    return QStringLiteral("无法打开播放列表：") + reason;
+}
+
+QString reasonForErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("文件不存在");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("无法读取（没有权限）");
+    case EISDIR:
+        return QStringLiteral("这是一个文件夹");
+    default:
+        return QStringLiteral("无法读取");
+    }
+}
+
+QString reasonForNonRegular(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("这是一个文件夹");
+    return QStringLiteral("不是普通文件");
+}
+
+ReadResult failedRead(const QString &reason)
+{
+    ReadResult result;
+    result.error = openFailure(reason);
+    return result;
+}
+
+enum class ReadOutcome { Complete, TooLarge, Failed };
+
+ReadOutcome readAll(int fd, qint64 expectedSize, QByteArray &bytes, int &error)
+{
+    bytes.clear();
+    bytes.reserve(expectedSize);
+    char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0)
+            return ReadOutcome::Complete;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return ReadOutcome::Failed;
+        }
+        // The file may grow while it is read; the size guard has to hold regardless.
+        if (bytes.size() + got > kMaxPlaylistBytes)
+            return ReadOutcome::TooLarge;
+        bytes.append(chunk, got);
+    }
+}
+
+// Calls `onLine` for every line: CR LF or a lone CR ends a line, a lone LF does not,
+// and the last line need not be ended.
+template<typename LineHandler>
+void forEachLine(const QString &text, LineHandler onLine)
+{
+    const qsizetype size = text.size();
+    qsizetype lineStart = 0;
+    while (lineStart < size) {
+        const qsizetype cr = text.indexOf(u'\r', lineStart);
+        if (cr < 0) {
+            onLine(QStringView(text).sliced(lineStart));
+            return;
+        }
+        onLine(QStringView(text).sliced(lineStart, cr - lineStart));
+        lineStart = cr + 1;
+        if (lineStart < size && text.at(lineStart) == u'\n')
+            ++lineStart;
+    }
+}
+
+bool isPathLine(QStringView line)
+{
+    if (line.isEmpty())
+        return false;
+    const char16_t first = line.front().unicode();
+    return (first >= u'A' && first <= u'Z') || first == u'/';
+}
+
+void appendEntryLines(QString &out, const EntryParts &parts)
+{
+    out += kTitlePrefix;
+    out += parts.name;
+    out += kLineEnd;
+    out += parts.path;
+    out += kLineEnd;
+}
+
+WriteResult failedWrite(const QString &reason)
+{
+    WriteResult result;
+    result.error = QStringLiteral("保存失败：") + reason;
+    return result;
+}
+
+QString withDetail(const QString &reason, const QString &detail)
+{
+    if (detail.isEmpty())
+        return reason;
+    return reason + QStringLiteral("（") + detail + QStringLiteral("）");
+}
+
+} // namespace
+
+QString decodePlaylistText(const QByteArray &bytes)
+{
+    // The UTF-8 decoder drops one leading BOM by itself. Stateless, so a sequence cut
+    // off at the end counts as an error instead of waiting for more input.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError() || bytes.startsWith("\xEF\xBB\xBF"))
+        return text;
+
+    QStringDecoder gb18030("GB18030");
+    if (!gb18030.isValid())
+        return text; // UTF-8 with replacement characters is the best left
+    text = gb18030.decode(bytes);
+    // A multi-byte sequence cut off at the very end would otherwise vanish silently:
+    // a trailing line feed can never continue a sequence, so it flushes it out as a
+    // replacement character, and is then removed again.
+    text += gb18030.decode(QByteArrayView("\n"));
+    if (text.endsWith(u'\n'))
+        text.chop(1);
+    return text;
+}
+
+QStringList splitPlaylistLines(const QString &text)
+{
+    QStringList lines;
+    forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
+    return lines;
+}
+
+QStringList entriesFromPlaylistText(const QString &text)
+{
+    QStringList entries;
+    QString title;
+    forEachLine(text, [&](QStringView line) {
+        if (line.startsWith(kTitlePrefix))
+            title = line.sliced(kTitlePrefix.size()).toString();
+        else if (isPathLine(line))
+            entries.append(listFormEntry(title, line.toString())); // the title carries over
+    });
+    return entries;
+}
+
+ReadResult readPlaylistFile(const QString &path)
+{
+    if (path.isEmpty())
+        return failedRead(QStringLiteral("文件不存在"));
+    const QByteArray nativePath = QFile::encodeName(path);
+
+    // A FIFO or device must be refused before it is opened for reading, and the open
+    // itself must not wait for a writer.
+    struct stat info{};
+    if (::stat(nativePath.constData(), &info) != 0)
+        return failedRead(reasonForErrno(errno));
+    if (!S_ISREG(info.st_mode))
+        return failedRead(reasonForNonRegular(info.st_mode));
+
+    FileDescriptor fd(::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd.isOpen())
+        return failedRead(reasonForErrno(errno));
+    // The path may have been swapped for something else between stat and open.
+    if (::fstat(fd.get(), &info) != 0)
+        return failedRead(reasonForErrno(errno));
+    if (!S_ISREG(info.st_mode))
+        return failedRead(reasonForNonRegular(info.st_mode));
+    if (info.st_size > kMaxPlaylistBytes)
+        return failedRead(QStringLiteral("文件太大"));
+
+    QByteArray bytes;
+    int readError = 0;
+    switch (readAll(fd.get(), info.st_size, bytes, readError)) {
+    case ReadOutcome::Complete:
+        break;
+    case ReadOutcome::TooLarge:
+        return failedRead(QStringLiteral("文件太大"));
+    case ReadOutcome::Failed:
+        return failedRead(reasonForErrno(readError));
+    }
+
+    ReadResult result;
+    result.ok = true;
+    result.entries = entriesFromPlaylistText(decodePlaylistText(bytes));
+    return result;
+}
+
+QString playlistTextFromList(QListWidget *list)
+{
+    // Each scan may run other handlers, which may even delete the list.
+    const QPointer<QListWidget> guard(list);
+    const int count = list ? list->count() : 0;
+    QString out = kHeader + kLineEnd;
+    for (int row = 0; row < count; ++row) {
+        if (const auto parts = SplitEntry(listEntryText(guard.data(), row)))
+            appendEntryLines(out, *parts);
+    }
+    return out;
+}
+
+QString playlistTextFromEntries(const QStringList &entries)
+{
+    QString out = kHeader + kLineEnd;
+    for (const QString &entry : entries) {
+        if (const auto parts = SplitEntry(fixedText(entry)))
+            appendEntryLines(out, *parts);
+    }
+    return out;
+}
+
+QByteArray encodePlaylistText(const QString &text)
+{
+    // GB18030 covers all of Unicode, so any path survives, and older players read it.
+    QStringEncoder gb18030("GB18030");
+    if (!gb18030.isValid())
+        return text.toUtf8();
+    return gb18030.encode(text);
+}
+
+WriteResult writeFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    if (path.isEmpty())
+        return failedWrite(QStringLiteral("没有文件名"));
+    const QFileInfo target(path);
+    if (target.isDir())
+        return failedWrite(QStringLiteral("目标是一个文件夹"));
+    if (!target.absoluteDir().exists())
+        return failedWrite(QStringLiteral("文件夹不存在"));
+
+    // The bytes go to a temporary file beside the target, which is synced and then
+    // renamed over it: the old playlist stays whole until the new one is complete.
+    // Writing in place as a fallback would give that up, so it stays off.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        return failedWrite(withDetail(QStringLiteral("无法在该文件夹中创建文件"), file.errorString()));
+    if (file.write(bytes) != bytes.size()) {
+        const QString detail = file.errorString();
+        file.cancelWriting();
+        return failedWrite(withDetail(QStringLiteral("写入出错"), detail));
+    }
+    if (!file.commit())
+        return failedWrite(withDetail(QStringLiteral("无法写入或替换原文件"), file.errorString()));
+    return WriteResult{true, QString()};
+}
+
+} // namespace velmora
