@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtTest>
 
