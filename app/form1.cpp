@@ -20,6 +20,12 @@
 #include <QToolBar>
 #include <QToolButton>
 
+// The pictures are built into this static library; make sure they are linked in.
+static void initVelmoraResources()
+{
+    Q_INIT_RESOURCE(velmora);
+}
+
 namespace velmora {
 
 namespace {
@@ -68,6 +74,7 @@ Form1::Form1(std::unique_ptr<Mp3Engine> engine, std::unique_ptr<FileDialog> dial
       m_dialog(dialog ? std::move(dialog) : std::make_unique<QtFileDialog>(this)),
       m_engine(std::move(engine))
 {
+    initVelmoraResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velmora"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/velmora.png")));

