@@ -10,6 +10,7 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
@@ -190,7 +191,10 @@ void Form1::createToolbar()
     Toolbar1->setIconSize(QSize(32, 32));
     Toolbar1->setFixedHeight(kToolbarHeight);
     Toolbar1->setContextMenuPolicy(Qt::PreventContextMenu);
-    Toolbar1->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; margin: 0px; }"));
+    // 32-pixel pictures with their captions under them must fit the 51-pixel band.
+    Toolbar1->setStyleSheet(QStringLiteral("QToolBar { padding: 0px; spacing: 2px; }"
+                                           "QToolButton { padding: 0px; margin: 0px; font-size: 11px; }"));
+    Toolbar1->layout()->setContentsMargins(0, 0, 0, 0);
     addToolBar(Qt::TopToolBarArea, Toolbar1);
 
     struct Button { const char *picture; QString caption; QString tooltip; };
