@@ -1,0 +1,144 @@
+#include "audiosink.h"
+
+#include <mpg123.h>
+#include <out123.h>
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+// What the silent output pretends to buffer: about two MPEG frames.
+constexpr double kSilentBufferSeconds = 0.05;
+
+// PulseAudio asked for kDeviceBufferSeconds keeps somewhat less than that queued in
+// steady state (measured: 60-100 ms for 100 ms); ALSA keeps its buffer full.
+constexpr double kDeviceQueuedShare = 0.8;
+
+} // namespace
+
+void PlayoutEstimate::reset(long rate, qint64 capacity, bool blockingOutput)
+{
+    m_rate = std::max(1L, rate);
+    m_capacity = std::max<qint64>(0, capacity);
+    m_blocking = blockingOutput;
+    clear();
+}
+
+void PlayoutEstimate::clear()
+{
+    m_pendingAtMark = 0;
+    m_mark = SteadyClock::now();
+}
+
+SteadyClock::duration PlayoutEstimate::framesToDuration(double frames) const
+{
+    return std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(frames / double(m_rate)));
+}
+
+qint64 PlayoutEstimate::pending(SteadyClock::time_point now) const
+{
+    const double played = std::chrono::duration<double>(now - m_mark).count() * double(m_rate);
+    return qint64(std::max(0.0, m_pendingAtMark - std::max(0.0, played)) + 0.5);
+}
+
+void PlayoutEstimate::wrote(qint64 frames, SteadyClock::time_point now)
+{
+    double pendingNow = double(pending(now)) + double(frames);
+    if (m_blocking)
+        pendingNow = std::min(pendingNow, double(m_capacity));
+    m_pendingAtMark = pendingNow;
+    m_mark = now;
+}
+
+SteadyClock::time_point PlayoutEstimate::drainedAt() const
+{
+    return m_mark + framesToDuration(m_pendingAtMark);
+}
+
+SteadyClock::time_point PlayoutEstimate::roomAt() const
+{
+    if (m_pendingAtMark <= double(m_capacity))
+        return m_mark;
+    return m_mark + framesToDuration(m_pendingAtMark - double(m_capacity));
+}
+
+bool SilentSink::start(const PcmFormat &format)
+{
+    if (!format.isValid())
+        return false;
+    if (!(format == m_format)) {
+        m_format = format;
+        m_estimate.reset(format.rate, qint64(kSilentBufferSeconds * format.rate), false);
+    }
+    return true;
+}
+
+bool SilentSink::write(std::uint8_t *, std::size_t bytes)
+{
+    if (!m_format.isValid())
+        return false;
+    m_estimate.wrote(qint64(bytes) / m_format.bytesPerFrame(), SteadyClock::now());
+    return true;
+}
+
+void DeviceSink::HandleDeleter::operator()(::out123_struct *handle) const
+{
+    // Dropped first: closing would otherwise wait for the buffer to play out.
+    out123_drop(handle);
+    out123_del(handle);
+}
+
+DeviceSink::DeviceSink(std::unique_ptr<::out123_struct, HandleDeleter> handle)
+    : AudioSink(false), m_handle(std::move(handle))
+{
+}
+
+DeviceSink::~DeviceSink() = default;
+
+std::unique_ptr<DeviceSink> DeviceSink::open()
+{
+    std::unique_ptr<::out123_struct, HandleDeleter> handle(out123_new());
+    if (!handle)
+        return nullptr;
+    out123_param_int(handle.get(), OUT123_ADD_FLAGS, OUT123_QUIET);
+    out123_param_float(handle.get(), OUT123_DEVICEBUFFER, kDeviceBufferSeconds);
+    out123_param_string(handle.get(), OUT123_NAME, "Velmora");
+    // Never the "dummy" module: it swallows audio without keeping time.
+    if (out123_open(handle.get(), "pulse,alsa", nullptr) != OUT123_OK)
+        return nullptr;
+    return std::unique_ptr<DeviceSink>(new DeviceSink(std::move(handle)));
+}
+
+bool DeviceSink::start(const PcmFormat &format)
+{
+    if (m_started && format == m_format)
+        return true;
+    m_started = false;
+    if (!format.isValid() || out123_start(m_handle.get(), format.rate, format.channels, format.encoding) != OUT123_OK)
+        return false;
+    m_format = format;
+    m_started = true;
+    m_estimate.reset(format.rate, qint64(kDeviceBufferSeconds * kDeviceQueuedShare * format.rate), true);
+    return true;
+}
+
+bool DeviceSink::write(std::uint8_t *data, std::size_t bytes)
+{
+    if (!m_started)
+        return false;
+    // May convert in place (byte order, software mute).
+    const std::size_t played = out123_play(m_handle.get(), data, bytes);
+    m_estimate.wrote(qint64(played) / m_format.bytesPerFrame(), SteadyClock::now());
+    return played == bytes - bytes % std::size_t(m_format.bytesPerFrame());
+}
+
+void DeviceSink::drop()
+{
+    if (m_started)
+        out123_drop(m_handle.get());
+    m_estimate.clear();
+}
+
+} // namespace velmora

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "posixfile.h"
+
+#include <QtGlobal>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+struct mpg123_handle_struct;
+
+namespace velmora {
+
+struct PcmFormat
+{
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0; // an MPG123_ENC_* value
+
+    bool isValid() const { return rate > 0 && channels > 0 && encoding != 0; }
+    int bytesPerFrame() const; // one PCM frame: a sample for every channel
+    bool operator==(const PcmFormat &) const = default;
+};
+
+// One MPEG stream opened with libmpg123: output locked to signed 16 bit at the
+// stream's own rate and channel count, frame index complete (scanned), gapless.
+// Not thread-safe; the engine serialises calls.
+class Mp3Decoder
+{
+public:
+    Mp3Decoder();
+    ~Mp3Decoder();
+    Mp3Decoder(const Mp3Decoder &) = delete;
+    Mp3Decoder &operator=(const Mp3Decoder &) = delete;
+
+    // False when no MPEG audio frame is found. The decoder owns `fd` from then on.
+    bool open(UniqueFd fd);
+    // Reads from memory that must outlive the decoder (or the next open/close).
+    bool openMemory(const std::uint8_t *data, std::size_t size);
+    void close();
+    bool isOpen() const { return m_open; }
+
+    PcmFormat format() const { return m_format; }
+    qint64 frameCount() const { return m_frames; }
+    qint64 durationMs() const;
+    qint64 tellFrame() const;
+    // Clamped to [0, frameCount()]; at frameCount() the next decode reports the end.
+    void seekFrame(qint64 frame);
+
+    struct Chunk
+    {
+        enum class Kind { Audio, End, Error } kind = Kind::End;
+        qint64 frame = 0;                   // index of the MPEG frame decoded
+        const std::uint8_t *data = nullptr; // valid until the next call on this decoder
+        std::size_t bytes = 0;
+    };
+    // Decodes the next MPEG frame.
+    Chunk decodeFrame();
+
+private:
+    bool createHandle();
+    bool finishOpen();
+
+    struct HandleDeleter
+    {
+        void operator()(mpg123_handle_struct *handle) const;
+    };
+    std::unique_ptr<mpg123_handle_struct, HandleDeleter> m_handle;
+    UniqueFd m_fd;
+    struct MemoryStream
+    {
+        const std::uint8_t *data = nullptr;
+        std::size_t size = 0;
+        std::size_t pos = 0;
+    } m_memory;
+    bool m_open = false;
+    PcmFormat m_format;
+    qint64 m_frames = 0;
+    qint64 m_samples = 0;
+};
+
+// Consecutive undecodable frames after which a track counts as ended: a damaged
+// file must not keep the decoder spinning.
+inline constexpr int kMaxDecodeErrorRun = 32;
+
+// Runs open, scan, decode and seeks on arbitrary bytes with no audio output, for fuzzing.
+// Returns the number of MPEG frames decoded.
+int decodeForFuzzing(const std::uint8_t *data, std::size_t size);
+
+} // namespace velmora
