@@ -1,0 +1,579 @@
+#include "mp3decoder.h"
+#include "mp3play.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cmath>
+#include <memory>
+#include <sys/stat.h>
+
+using velmora::Mp3Engine;
+using velmora::Mp3Play;
+
+namespace {
+
+// Everything an engine reports, with the time since the log was started.
+class EventLog
+{
+public:
+    explicit EventLog(Mp3Engine &engine)
+    {
+        m_clock.start();
+        QObject::connect(&engine, &Mp3Engine::PositionChanged, &engine,
+                         [this](qint32 frame) { positions.append({m_clock.elapsed(), frame}); });
+        QObject::connect(&engine, &Mp3Engine::PlaybackEnded, &engine, [this] { ends.append(m_clock.elapsed()); });
+    }
+    qint64 now() const { return m_clock.elapsed(); }
+    qint32 lastFrame() const { return positions.isEmpty() ? -1 : positions.last().frame; }
+
+    struct Position
+    {
+        qint64 at;
+        qint32 frame;
+    };
+    QList<Position> positions;
+    QList<qint64> ends;
+
+private:
+    QElapsedTimer m_clock;
+};
+
+qint64 expectedFrames(double seconds)
+{
+    return qint64(std::ceil(seconds * 44100 / 1152));
+}
+
+} // namespace
+
+class TestMp3Play : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void opensTracks_data();
+    void opensTracks();
+    void readsTags_data();
+    void readsTags();
+    void rejectsBadFiles_data();
+    void rejectsBadFiles();
+    void rejectsUnreadableFile();
+    void playWithoutTrackEndsOnceAfterASecond();
+    void laterCommandCancelsThatEnd();
+    void playsToTheEndOnce_data();
+    void playsToTheEndOnce();
+    void seekWhilePlaying();
+    void seekIsClamped();
+    void stopSilencesAndRewinds();
+    void pauseKeepsPosition();
+    void seekWhilePausedResumesThere();
+    void reopeningWhilePlayingRewinds();
+    void openingAnotherTrackSilencesTheOld();
+    void staleEventsAreNeverDelivered_data();
+    void staleEventsAreNeverDelivered();
+    void staleEndIsNeverDelivered();
+    void continuousPlay();
+    void junkInTheMiddleDoesNotEndEarly();
+    void destroyingWhilePlaying();
+    void decodesAnyBytes_data();
+    void decodesAnyBytes();
+
+private:
+    QString fixture(const QString &name) const { return m_fixtures + QLatin1Char('/') + name; }
+    QString m_fixtures;
+    QTemporaryDir m_scratch;
+};
+
+void TestMp3Play::initTestCase()
+{
+    m_fixtures = qEnvironmentVariable("VELMORA_FIXTURES");
+    if (m_fixtures.isEmpty())
+        QSKIP("VELMORA_FIXTURES is not set (run through ctest)");
+    QVERIFY(QFile::exists(fixture("tone_440.mp3")));
+    QVERIFY(m_scratch.isValid());
+}
+
+void TestMp3Play::opensTracks_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<qint64>("frames");
+    QTest::addColumn<qint64>("durationMs");
+
+    // lame adds a frame of padding; the gapless duration is exact.
+    QTest::newRow("tone 440") << "tone_440.mp3" << expectedFrames(2.5) << qint64(2500);
+    QTest::newRow("tone 880") << "tone_880.mp3" << expectedFrames(2.5) << qint64(2500);
+    QTest::newRow("short") << "short_a.mp3" << expectedFrames(1.0) << qint64(1000);
+    QTest::newRow("5 MB tag") << "huge_id3.mp3" << expectedFrames(2.5) << qint64(2500);
+    QTest::newRow("truncated mid-frame") << "truncated.mp3" << qint64(58) << qint64(58 * 1152 * 1000 / 44100);
+}
+
+void TestMp3Play::opensTracks()
+{
+    QFETCH(QString, file);
+    QFETCH(qint64, frames);
+    QFETCH(qint64, durationMs);
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture(file), QString()), qint16(0));
+    QVERIFY(engine.GetLastError().isEmpty());
+    QVERIFY2(std::abs(engine.GetFrameCount() - frames) <= 2, qPrintable(QString::number(engine.GetFrameCount())));
+    QVERIFY2(std::abs(engine.GetDuration() - durationMs) <= 30, qPrintable(QString::number(engine.GetDuration())));
+}
+
+void TestMp3Play::readsTags_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("artist");
+    QTest::addColumn<QString>("album");
+
+    QTest::newRow("v2.4 UTF-8") << "tags_utf8_v24.mp3" << QStringLiteral("测试歌曲") << QStringLiteral("歌手")
+                                << QStringLiteral("专辑");
+    QTest::newRow("v2.3 UTF-16") << "tags_utf16_v23.mp3" << QStringLiteral("双字节标题") << QStringLiteral("演唱者")
+                                 << QStringLiteral("合辑");
+    QTest::newRow("v2.2") << "tags_v22.mp3" << QStringLiteral("旧版标签") << "Old Artist" << QStringLiteral("旧专辑");
+    QTest::newRow("v1 GBK") << "tags_gbk_v1.mp3" << QStringLiteral("中文标题") << QStringLiteral("中文歌手")
+                            << QStringLiteral("中文专辑");
+    QTest::newRow("GBK as Latin-1") << "tags_gbk_latin1_v23.mp3" << QStringLiteral("国标标题")
+                                    << QStringLiteral("国标歌手") << QStringLiteral("国标专辑");
+    QTest::newRow("huge tag") << "huge_id3.mp3" << QStringLiteral("大标签") << QStringLiteral("歌手")
+                              << QStringLiteral("专辑");
+    QTest::newRow("control characters") << "control_chars_tags.mp3" << "Line1 Line2" << "Tab here"
+                                        << "Bell Esc Del !";
+    QTest::newRow("none") << "no_tags.mp3" << "" << "" << "";
+}
+
+void TestMp3Play::readsTags()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, title);
+    QFETCH(QString, artist);
+    QFETCH(QString, album);
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture(file), QString()), qint16(0));
+    QCOMPARE(engine.GetTitle(), title);
+    QCOMPARE(engine.GetArtist(), artist);
+    QCOMPARE(engine.GetAlbum(), album);
+}
+
+void TestMp3Play::rejectsBadFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("error");
+
+    const QString fifo = m_scratch.filePath("fifo.mp3");
+    if (!QFile::exists(fifo))
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    QTest::newRow("missing") << fixture("no_such_file.mp3") << QStringLiteral("文件不存在");
+    QTest::newRow("missing directory") << fixture("no_such_dir/x.mp3") << QStringLiteral("文件不存在");
+    QTest::newRow("empty path") << QString() << QStringLiteral("文件不存在");
+    QTest::newRow("directory") << m_fixtures << QStringLiteral("不是普通文件");
+    QTest::newRow("FIFO") << fifo << QStringLiteral("不是普通文件");
+    QTest::newRow("device") << "/dev/zero" << QStringLiteral("不是普通文件");
+    QTest::newRow("random bytes") << fixture("random.mp3") << QStringLiteral("不是MP3文件");
+    QTest::newRow("text") << fixture("text.mp3") << QStringLiteral("不是MP3文件");
+    QTest::newRow("empty") << fixture("empty.mp3") << QStringLiteral("不是MP3文件");
+}
+
+void TestMp3Play::rejectsBadFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, error);
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture("tags_utf8_v24.mp3"), QString()), qint16(0));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(engine.OpenFile(path, QString()) != 0);
+    QVERIFY(clock.elapsed() < 3000); // above all, a FIFO must not block
+    QCOMPARE(engine.GetLastError(), error);
+    QCOMPARE(engine.GetFrameCount(), 0);
+    QCOMPARE(engine.GetDuration(), 0);
+    QCOMPARE(engine.GetTitle(), QString());
+    QCOMPARE(engine.GetArtist(), QString());
+    QCOMPARE(engine.GetAlbum(), QString());
+    QCOMPARE(engine.OpenFile(fixture("tone_440.mp3"), QString()), qint16(0));
+    QCOMPARE(engine.GetLastError(), QString());
+}
+
+void TestMp3Play::rejectsUnreadableFile()
+{
+    const QString path = m_scratch.filePath("locked.mp3");
+    QFile::remove(path);
+    QVERIFY(QFile::copy(fixture("tone_440.mp3"), path));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+    QFile probe(path);
+    if (probe.open(QIODevice::ReadOnly))
+        QSKIP("this user can read a file with mode 000 (root)");
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QVERIFY(engine.OpenFile(path, QString()) != 0);
+    QCOMPARE(engine.GetLastError(), QStringLiteral("无法读取文件"));
+}
+
+void TestMp3Play::playWithoutTrackEndsOnceAfterASecond()
+{
+    Mp3Play neverOpened(Mp3Play::Output::Silent);
+    Mp3Play failedOpen(Mp3Play::Output::Silent);
+    QVERIFY(failedOpen.OpenFile(fixture("random.mp3"), QString()) != 0);
+    EventLog a(neverOpened), b(failedOpen);
+    neverOpened.Play();
+    failedOpen.Play();
+    QTest::qWait(200);
+    failedOpen.Play(); // a second attempt does not add an end
+    QTRY_COMPARE_WITH_TIMEOUT(a.ends.size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.ends.size(), 1, 5000);
+    for (const EventLog *log : {&a, &b}) {
+        QVERIFY2(log->ends.first() >= 800 && log->ends.first() <= 2500, qPrintable(QString::number(log->ends.first())));
+        QVERIFY(log->positions.isEmpty());
+    }
+    QTest::qWait(1000);
+    QCOMPARE(a.ends.size(), 1);
+    QCOMPARE(b.ends.size(), 1);
+}
+
+void TestMp3Play::laterCommandCancelsThatEnd()
+{
+    Mp3Play stopped(Mp3Play::Output::Silent), paused(Mp3Play::Output::Silent), opened(Mp3Play::Output::Silent);
+    EventLog a(stopped), b(paused), c(opened);
+    for (Mp3Play *engine : {&stopped, &paused, &opened})
+        engine->Play();
+    QTest::qWait(300);
+    stopped.Stop();
+    paused.Pause();
+    QVERIFY(opened.OpenFile(fixture("text.mp3"), QString()) != 0);
+    QTest::qWait(1500);
+    QCOMPARE(a.ends.size(), 0);
+    QCOMPARE(b.ends.size(), 0);
+    QCOMPARE(c.ends.size(), 0);
+}
+
+void TestMp3Play::playsToTheEndOnce_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("tone") << "tone_440.mp3";
+    QTest::newRow("truncated mid-frame") << "truncated.mp3";
+}
+
+void TestMp3Play::playsToTheEndOnce()
+{
+    QFETCH(QString, file);
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture(file), QString()), qint16(0));
+    const qint64 duration = engine.GetDuration();
+    const qint32 frames = engine.GetFrameCount();
+    EventLog log(engine);
+    engine.Play();
+    QTRY_COMPARE_WITH_TIMEOUT(log.ends.size(), 1, int(duration) + 5000);
+    const qint64 endedAt = log.ends.first();
+    QVERIFY2(endedAt >= duration - 100 && endedAt <= duration + 600, qPrintable(QString::number(endedAt)));
+
+    // About ten a second, in order, each the frame being heard at the time.
+    const qsizetype expected = duration / 100;
+    QVERIFY2(log.positions.size() >= expected * 7 / 10 && log.positions.size() <= expected * 13 / 10 + 2,
+             qPrintable(QString::number(log.positions.size())));
+    qint32 previous = 0;
+    for (const EventLog::Position &p : std::as_const(log.positions)) {
+        QVERIFY(p.frame >= previous);
+        QVERIFY(p.frame <= frames);
+        const double heard = double(p.at) * frames / double(duration);
+        QVERIFY2(std::abs(p.frame - heard) <= 8, qPrintable(QStringLiteral("frame %1 at %2 ms").arg(p.frame).arg(p.at)));
+        previous = p.frame;
+    }
+    QVERIFY(log.lastFrame() >= frames - 1);
+    QVERIFY(log.positions.last().at <= endedAt);
+
+    QTest::qWait(400);
+    QCOMPARE(log.ends.size(), 1);
+}
+
+void TestMp3Play::seekWhilePlaying()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture("tone_440.mp3"), QString()), qint16(0));
+    const qint32 frames = engine.GetFrameCount();
+    EventLog log(engine);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.lastFrame() >= 3, 3000);
+    engine.SeekFrame(60);
+    const qsizetype before = log.positions.size();
+    const qint64 seekedAt = log.now();
+    QTRY_VERIFY_WITH_TIMEOUT(log.positions.size() > before, 3000);
+    const qint32 first = log.positions.at(before).frame;
+    QVERIFY2(first >= 60 && first <= 64, qPrintable(QString::number(first)));
+    QTRY_COMPARE_WITH_TIMEOUT(log.ends.size(), 1, 5000);
+    for (qsizetype i = before; i < log.positions.size(); ++i)
+        QVERIFY(log.positions.at(i).frame >= 60);
+    const qint64 remainingMs = (frames - 60) * 1152 * 1000 / 44100;
+    const qint64 tookMs = log.ends.first() - seekedAt;
+    QVERIFY2(std::abs(tookMs - remainingMs) <= 300, qPrintable(QString::number(tookMs)));
+}
+
+void TestMp3Play::seekIsClamped()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture("tone_440.mp3"), QString()), qint16(0));
+    const qint32 frames = engine.GetFrameCount();
+    EventLog log(engine);
+    engine.SeekFrame(-5);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(!log.positions.isEmpty(), 3000);
+    QVERIFY(log.positions.first().frame <= 2);
+    engine.SeekFrame(1000000);
+    QTRY_COMPARE_WITH_TIMEOUT(log.ends.size(), 1, 3000);
+    QCOMPARE(log.lastFrame(), frames);
+}
+
+void TestMp3Play::stopSilencesAndRewinds()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture("short_a.mp3"), QString()), qint16(0));
+    EventLog log(engine);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.lastFrame() >= 8, 3000);
+    engine.Stop();
+    const qsizetype before = log.positions.size();
+    QTest::qWait(900); // past where the track would have ended
+    QCOMPARE(log.positions.size(), before);
+    QCOMPARE(log.ends.size(), 0);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.positions.size() > before, 3000);
+    QVERIFY(log.positions.at(before).frame <= 3);
+    engine.Stop();
+}
+
+void TestMp3Play::pauseKeepsPosition()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    const QString path = fixture("short_a.mp3");
+    QCOMPARE(engine.OpenFile(path, QString()), qint16(0));
+    const qint32 frames = engine.GetFrameCount();
+    EventLog log(engine);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.lastFrame() >= 15, 3000);
+    engine.Pause();
+    const qint32 pausedAt = log.lastFrame();
+    const qsizetype before = log.positions.size();
+    QTest::qWait(700); // past where the track would have ended
+    QCOMPARE(log.positions.size(), before);
+    QCOMPARE(log.ends.size(), 0);
+
+    // The window resumes by reopening the same file and playing.
+    QCOMPARE(engine.OpenFile(path, QString()), qint16(0));
+    QCOMPARE(engine.GetFrameCount(), frames);
+    const qint64 resumedAt = log.now();
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.positions.size() > before, 3000);
+    const qint32 first = log.positions.at(before).frame;
+    QVERIFY2(first >= pausedAt - 1 && first <= pausedAt + 4, qPrintable(QStringLiteral("%1 after %2").arg(first).arg(pausedAt)));
+    QTRY_COMPARE_WITH_TIMEOUT(log.ends.size(), 1, 3000);
+    const qint64 remainingMs = (frames - pausedAt) * 1152 * 1000 / 44100;
+    QVERIFY2(std::abs(log.ends.first() - resumedAt - remainingMs) <= 300, qPrintable(QString::number(log.ends.first() - resumedAt)));
+}
+
+void TestMp3Play::seekWhilePausedResumesThere()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture("tone_440.mp3"), QString()), qint16(0));
+    EventLog log(engine);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(!log.positions.isEmpty(), 3000);
+    engine.Pause();
+    engine.SeekFrame(70);
+    QTest::qWait(100);
+    const qsizetype before = log.positions.size();
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.positions.size() > before, 3000);
+    const qint32 first = log.positions.at(before).frame;
+    QVERIFY2(first >= 70 && first <= 73, qPrintable(QString::number(first)));
+    engine.Stop();
+}
+
+void TestMp3Play::reopeningWhilePlayingRewinds()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    const QString path = fixture("tone_440.mp3");
+    QCOMPARE(engine.OpenFile(path, QString()), qint16(0));
+    EventLog log(engine);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.lastFrame() >= 10, 3000);
+    QCOMPARE(engine.OpenFile(path, QString()), qint16(0));
+    const qsizetype before = log.positions.size();
+    QTest::qWait(400);
+    QCOMPARE(log.positions.size(), before); // opening stops
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.positions.size() > before, 3000);
+    QVERIFY(log.positions.at(before).frame <= 3);
+    engine.Stop();
+}
+
+void TestMp3Play::openingAnotherTrackSilencesTheOld()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture("short_a.mp3"), QString()), qint16(0));
+    EventLog log(engine);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.lastFrame() >= 5, 3000);
+    QCOMPARE(engine.OpenFile(fixture("tone_880.mp3"), QString()), qint16(0));
+    QCOMPARE(engine.GetFrameCount(), qint32(expectedFrames(2.5)) + 1);
+    const qsizetype before = log.positions.size();
+    QTest::qWait(900); // past the end of the first track
+    QCOMPARE(log.positions.size(), before);
+    QCOMPARE(log.ends.size(), 0);
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.positions.size() > before, 3000);
+    QVERIFY(log.positions.at(before).frame <= 3);
+    engine.Stop();
+}
+
+void TestMp3Play::staleEventsAreNeverDelivered_data()
+{
+    QTest::addColumn<QString>("command");
+    for (const char *command : {"Stop", "Pause", "SeekFrame", "OpenFile same", "OpenFile other"})
+        QTest::newRow(command) << QString::fromLatin1(command);
+}
+
+void TestMp3Play::staleEventsAreNeverDelivered()
+{
+    QFETCH(QString, command);
+    Mp3Play engine(Mp3Play::Output::Silent);
+    const QString path = fixture("tone_440.mp3");
+    QCOMPARE(engine.OpenFile(path, QString()), qint16(0));
+    EventLog log(engine);
+    engine.Play();
+    // The UI thread is busy while the worker queues positions for it...
+    QThread::msleep(300);
+    // ...and then changes its mind before they are delivered.
+    if (command == "Stop")
+        engine.Stop();
+    else if (command == "Pause")
+        engine.Pause();
+    else if (command == "SeekFrame")
+        engine.SeekFrame(80);
+    else if (command == "OpenFile same")
+        engine.OpenFile(path, QString());
+    else
+        engine.OpenFile(fixture("tone_880.mp3"), QString());
+    QTest::qWait(200);
+    for (const EventLog::Position &p : std::as_const(log.positions))
+        QVERIFY2(command == "SeekFrame" && p.frame >= 80, qPrintable(QString::number(p.frame)));
+    QCOMPARE(log.ends.size(), 0);
+}
+
+void TestMp3Play::staleEndIsNeverDelivered()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture("short_a.mp3"), QString()), qint16(0));
+    EventLog log(engine);
+    engine.Play();
+    QThread::msleep(1600); // the track ends while the UI thread is busy
+    engine.Stop();
+    QTest::qWait(200);
+    QCOMPARE(log.ends.size(), 0);
+    QCOMPARE(log.positions.size(), 0);
+}
+
+void TestMp3Play::continuousPlay()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    const QStringList tracks = {fixture("short_a.mp3"), fixture("short_b.mp3"), fixture("short_c.mp3")};
+    EventLog log(engine);
+    int next = 1;
+    struct Start
+    {
+        qint64 at;
+        qsizetype positionsBefore;
+    };
+    QList<Start> starts{{0, 0}};
+    // What the window does at the end of a track.
+    connect(&engine, &Mp3Engine::PlaybackEnded, this, [&] {
+        if (next >= tracks.size())
+            return;
+        engine.Stop();
+        QCOMPARE(engine.OpenFile(tracks.at(next++), QString()), qint16(0));
+        starts.append({log.now(), log.positions.size()});
+        engine.Play();
+    });
+    QCOMPARE(engine.OpenFile(tracks.first(), QString()), qint16(0));
+    engine.Play();
+    QTRY_COMPARE_WITH_TIMEOUT(log.ends.size(), 3, 8000);
+    QVERIFY2(std::abs(log.ends.last() - 3000) <= 500, qPrintable(QString::number(log.ends.last())));
+    // Each track's first position comes right after its start.
+    for (const Start &start : std::as_const(starts)) {
+        QVERIFY(log.positions.size() > start.positionsBefore);
+        const EventLog::Position first = log.positions.at(start.positionsBefore);
+        QVERIFY2(first.at - start.at <= 150 && first.frame <= 3,
+                 qPrintable(QStringLiteral("frame %1 after %2 ms").arg(first.frame).arg(first.at - start.at)));
+    }
+}
+
+void TestMp3Play::junkInTheMiddleDoesNotEndEarly()
+{
+    Mp3Play engine(Mp3Play::Output::Silent);
+    QCOMPARE(engine.OpenFile(fixture("junk_middle.mp3"), QString()), qint16(0));
+    const qint32 frames = engine.GetFrameCount();
+    QVERIFY2(engine.GetDuration() >= 5900, qPrintable(QString::number(engine.GetDuration())));
+    EventLog log(engine);
+    // From shortly before the junk, which sits in the middle of the file.
+    engine.SeekFrame(frames * 2 / 5);
+    engine.Play();
+    QTRY_COMPARE_WITH_TIMEOUT(log.ends.size(), 1, 10000);
+    QVERIFY2(log.ends.first() >= 2500, qPrintable(QString::number(log.ends.first())));
+    QCOMPARE(log.lastFrame(), frames);
+}
+
+void TestMp3Play::destroyingWhilePlaying()
+{
+    auto engine = std::make_unique<Mp3Play>(Mp3Play::Output::Silent);
+    QCOMPARE(engine->OpenFile(fixture("tone_440.mp3"), QString()), qint16(0));
+    engine->Play();
+    QTest::qWait(200);
+    QElapsedTimer clock;
+    clock.start();
+    engine.reset();
+    QVERIFY(clock.elapsed() < 1000);
+    QTest::qWait(100); // nothing queued for the dead engine may run
+}
+
+void TestMp3Play::decodesAnyBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("audio");
+
+    QFile tone(fixture("tone_440.mp3"));
+    QVERIFY(tone.open(QIODevice::ReadOnly));
+    const QByteArray mp3 = tone.readAll();
+    for (const char *name : {"tone_440.mp3", "huge_id3.mp3", "junk_middle.mp3", "truncated.mp3"}) {
+        QFile file(fixture(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QTest::newRow(name) << file.readAll() << true;
+    }
+    for (const char *name : {"random.mp3", "text.mp3", "empty.mp3"}) {
+        QFile file(fixture(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QTest::newRow(name) << file.readAll() << false;
+    }
+    for (int length : {1, 4, 417, 1000, 4000, 20000})
+        QTest::addRow("first %d bytes", length) << mp3.first(length) << (length >= 1000); // the first frame is the Info header
+    QRandomGenerator random(7);
+    for (int round = 0; round < 8; ++round) {
+        QByteArray damaged = mp3;
+        for (int i = 0; i < 200; ++i)
+            damaged[random.bounded(int(damaged.size()))] = char(random.bounded(256));
+        QTest::addRow("damaged %d", round) << damaged << true;
+    }
+}
+
+void TestMp3Play::decodesAnyBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, audio);
+    const int frames = velmora::decodeForFuzzing(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                                 std::size_t(bytes.size()));
+    QCOMPARE(frames > 0, audio);
+}
+
+QTEST_GUILESS_MAIN(TestMp3Play)
+#include "tst_mp3play.moc"
