@@ -1,0 +1,123 @@
+// Arbitrary bytes as a playlist file: decoding, line splitting and entry reading, then
+// writing the entries back and reading them again.
+#include "fuzzcheck.h"
+
+#include "m3u.h"
+
+#include <QStringDecoder>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace {
+
+const QString kTitlePrefix = QStringLiteral("#EXTINF:235,");
+const QString kTitleGap = QStringLiteral("     ");
+
+bool startsLikePath(const QString &line)
+{
+    return !line.isEmpty() && ((line.front() >= u'A' && line.front() <= u'Z') || line.front() == u'/');
+}
+
+// The lines must be the text cut at CR LF or a lone CR, nothing lost, nothing added.
+void checkLines(const QString &text, const QStringList &lines)
+{
+    qsizetype pos = 0;
+    for (const QString &line : lines) {
+        FUZZ_REQUIRE(!line.contains(u'\r'));
+        FUZZ_REQUIRE(QStringView(text).sliced(pos).startsWith(line));
+        pos += line.size();
+        if (pos < text.size()) {
+            FUZZ_REQUIRE(text.at(pos) == u'\r');
+            ++pos;
+            if (pos < text.size() && text.at(pos) == u'\n')
+                ++pos;
+        }
+    }
+    FUZZ_REQUIRE(pos == text.size());
+}
+
+struct ReadLine
+{
+    QString title; // the last title line before the path line
+    QString path;  // the path line as it stands
+};
+
+QList<ReadLine> pathLinesWithTitles(const QStringList &lines)
+{
+    QList<ReadLine> result;
+    QString title;
+    for (const QString &line : lines) {
+        if (line.startsWith(kTitlePrefix))
+            title = line.sliced(kTitlePrefix.size());
+        else if (startsLikePath(line))
+            result.append({title, line});
+    }
+    return result;
+}
+
+// What reading the written list must give for one entry read from a path line: the
+// title gains the five spaces of the entry form, and a path holding "(" is cut after
+// its last "(" (the part before joins the title); a cut path that no longer starts like
+// a path is dropped.
+std::optional<QString> entryAfterRoundTrip(const ReadLine &read)
+{
+    const qsizetype bracket = read.path.lastIndexOf(u'(');
+    const QString name = bracket < 0 ? read.title + kTitleGap
+                                     : read.title + kTitleGap + u'(' + read.path.left(bracket);
+    const QString path = bracket < 0 ? read.path : read.path.sliced(bracket + 1);
+    if (!startsLikePath(path))
+        return std::nullopt;
+    return name + kTitleGap + u'(' + path + u')';
+}
+
+void checkEntryShape(const QStringList &entries)
+{
+    for (const QString &entry : entries) {
+        FUZZ_REQUIRE(entry.endsWith(u')'));
+        FUZZ_REQUIRE(entry.contains(QStringLiteral("     (")));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString text = velmora::decodePlaylistText(bytes);
+    const QStringList lines = velmora::splitPlaylistLines(text);
+    checkLines(text, lines);
+
+    const QStringList entries = velmora::entriesFromPlaylistText(text);
+    checkEntryShape(entries);
+    const QList<ReadLine> pathLines = pathLinesWithTitles(lines);
+    FUZZ_REQUIRE(entries.size() == pathLines.size());
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        FUZZ_REQUIRE(entries[i] == pathLines[i].title + kTitleGap + u'(' + pathLines[i].path + u')');
+
+    const QString written = velmora::playlistTextFromEntries(entries);
+    FUZZ_REQUIRE(written.startsWith(QStringLiteral("#EXTM3U\r\n")));
+    FUZZ_REQUIRE(written.endsWith(QStringLiteral("\r\n")));
+    FUZZ_REQUIRE(velmora::splitPlaylistLines(written).size() == 1 + 2 * entries.size());
+
+    const QByteArray encoded = velmora::encodePlaylistText(written);
+    QStringDecoder gb18030("GB18030");
+    if (gb18030.isValid())
+        FUZZ_REQUIRE(gb18030.decode(encoded) == written); // GB18030 holds all of Unicode
+
+    const QString reread = velmora::decodePlaylistText(encoded);
+    const QStringList entriesAgain = velmora::entriesFromPlaylistText(reread);
+    checkEntryShape(entriesAgain);
+    // GB18030 bytes that also happen to be valid UTF-8 are read as UTF-8; only when the
+    // text came back unchanged can the entries be compared.
+    if (reread == written) {
+        QStringList expected;
+        for (const ReadLine &read : pathLines) {
+            if (const auto entry = entryAfterRoundTrip(read))
+                expected.append(*entry);
+        }
+        FUZZ_REQUIRE(entriesAgain == expected);
+    }
+    return 0;
+}
