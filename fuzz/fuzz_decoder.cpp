@@ -67,6 +67,13 @@ void readTagsFromFile(QByteArrayView bytes)
     constexpr qint64 kWholeTagLimit = 1 << 20;
     if (declared <= kWholeTagLimit)
         return;
+    // A large unsynchronised ID3v2.2/2.3 tag is read as its first MiB in one piece;
+    // undoing the unsynchronisation of a mostly empty MiB on every input would starve
+    // the rest of the target, and that read is the same as for small tags.
+    const int major = static_cast<unsigned char>(bytes[3]);
+    const bool unsynchronised = static_cast<unsigned char>(bytes[5]) & 0x80;
+    if (major < 4 && unsynchronised)
+        return;
     // Zeros up to the declared end of the tag and a little beyond, then the input's
     // last 128 bytes again as a possible ID3v1 tag.
     fileSize = std::min<qint64>(declared, 4 * kWholeTagLimit) + 4096;
