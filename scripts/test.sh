@@ -57,7 +57,8 @@ sanitizer_build_and_tests() {
 fuzz_smoke() {
   [[ ${VELMORA_TEST_FUZZ:-1} != 0 ]] || return 0
   [[ -f fuzz/CMakeLists.txt ]] || return 0
-  : # the fuzz build and its runs are added here
+  step "fuzz replay" scripts/fuzz.sh --replay || return
+  step "fuzz smoke" scripts/fuzz.sh "${VELMORA_TEST_FUZZ_SECONDS:-20}"
 }
 
 step "dependencies" bash scripts/deps.sh || exit 1
