@@ -3,7 +3,10 @@
 #include <mpg123.h>
 #include <out123.h>
 
+#include <QtGlobal>
+
 #include <algorithm>
+#include <cstring>
 
 namespace velmora {
 
@@ -11,10 +14,6 @@ namespace {
 
 // What the silent output pretends to buffer: about two MPEG frames.
 constexpr double kSilentBufferSeconds = 0.05;
-
-// PulseAudio asked for kDeviceBufferSeconds keeps somewhat less than that queued in
-// steady state (measured: 60-100 ms for 100 ms); ALSA keeps its buffer full.
-constexpr double kDeviceQueuedShare = 0.8;
 
 } // namespace
 
@@ -103,12 +102,20 @@ std::unique_ptr<DeviceSink> DeviceSink::open()
     if (!handle)
         return nullptr;
     out123_param_int(handle.get(), OUT123_ADD_FLAGS, OUT123_QUIET);
-    out123_param_float(handle.get(), OUT123_DEVICEBUFFER, kDeviceBufferSeconds);
+    out123_param_float(handle.get(), OUT123_DEVICEBUFFER, kAlsaBufferSeconds);
     out123_param_string(handle.get(), OUT123_NAME, "Velmora");
     // Never the "dummy" module: it swallows audio without keeping time.
     if (out123_open(handle.get(), "pulse,alsa", nullptr) != OUT123_OK)
         return nullptr;
-    return std::unique_ptr<DeviceSink>(new DeviceSink(std::move(handle)));
+    auto sink = std::unique_ptr<DeviceSink>(new DeviceSink(std::move(handle)));
+    char *driver = nullptr;
+    if (out123_driver_info(sink->m_handle.get(), &driver, nullptr) == OUT123_OK && driver
+        && std::strcmp(driver, "pulse") == 0) {
+        bool ok = false;
+        const int latencyMs = qEnvironmentVariableIntValue("PULSE_LATENCY_MSEC", &ok);
+        sink->m_bufferSeconds = (ok && latencyMs > 0 ? latencyMs : kPulseLatencyMs) / 1000.0;
+    }
+    return sink;
 }
 
 bool DeviceSink::start(const PcmFormat &format)
@@ -120,7 +127,9 @@ bool DeviceSink::start(const PcmFormat &format)
         return false;
     m_format = format;
     m_started = true;
-    m_estimate.reset(format.rate, qint64(kDeviceBufferSeconds * kDeviceQueuedShare * format.rate), true);
+    // PulseAudio keeps about the latency asked for queued between stream and sink
+    // (pactl: 70 ms + 30 ms when asked for 100 ms); ALSA keeps its buffer full.
+    m_estimate.reset(format.rate, qint64(m_bufferSeconds * format.rate), true);
     return true;
 }
 

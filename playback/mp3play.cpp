@@ -307,9 +307,11 @@ void Mp3Play::Impl::run()
 Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::make_unique<Impl>(this, output))
 {
     if (output == Output::Device && qEnvironmentVariableIsEmpty("PULSE_LATENCY_MSEC")) {
-        // libout123's PulseAudio module asks for no particular buffering, which means a
-        // quarter second or more; libpulse takes the wish from the environment instead.
-        qputenv("PULSE_LATENCY_MSEC", QByteArray::number(int(kDeviceBufferSeconds * 1000)));
+        // libout123's PulseAudio module asks for no particular buffering, and libpulse
+        // then buffers anywhere up to a quarter second on top of the sink's latency; the
+        // environment is the one place libpulse takes a wish from. Set before the worker,
+        // where libpulse runs and reads it, exists.
+        qputenv("PULSE_LATENCY_MSEC", QByteArray::number(kPulseLatencyMs));
     }
     d->nothingToPlay.setSingleShot(true);
     d->nothingToPlay.setInterval(kNothingToPlayEndMs);
