@@ -131,19 +131,11 @@ void TestMp3Play::readsTags_data()
     QTest::addColumn<QString>("artist");
     QTest::addColumn<QString>("album");
 
-    QTest::newRow("v2.4 UTF-8") << "tags_utf8_v24.mp3" << QStringLiteral("测试歌曲") << QStringLiteral("歌手")
-                                << QStringLiteral("专辑");
-    QTest::newRow("v2.3 UTF-16") << "tags_utf16_v23.mp3" << QStringLiteral("双字节标题") << QStringLiteral("演唱者")
-                                 << QStringLiteral("合辑");
-    QTest::newRow("v2.2") << "tags_v22.mp3" << QStringLiteral("旧版标签") << "Old Artist" << QStringLiteral("旧专辑");
-    QTest::newRow("v1 GBK") << "tags_gbk_v1.mp3" << QStringLiteral("中文标题") << QStringLiteral("中文歌手")
-                            << QStringLiteral("中文专辑");
-    QTest::newRow("GBK as Latin-1") << "tags_gbk_latin1_v23.mp3" << QStringLiteral("国标标题")
-                                    << QStringLiteral("国标歌手") << QStringLiteral("国标专辑");
-    QTest::newRow("huge tag") << "huge_id3.mp3" << QStringLiteral("大标签") << QStringLiteral("歌手")
-                              << QStringLiteral("专辑");
-    QTest::newRow("control characters") << "control_chars_tags.mp3" << "Line1 Line2" << "Tab here"
-                                        << "Bell Esc Del !";
+    // The tag reading itself is tested in tst_id3tags; this is the engine's wiring.
+    QTest::newRow("ID3v2") << "tags_utf8_v24.mp3" << QStringLiteral("测试歌曲") << QStringLiteral("歌手")
+                           << QStringLiteral("专辑");
+    QTest::newRow("ID3v1 only") << "tags_gbk_v1.mp3" << QStringLiteral("中文标题") << QStringLiteral("中文歌手")
+                                << QStringLiteral("中文专辑");
     QTest::newRow("none") << "no_tags.mp3" << "" << "" << "";
 }
 
