@@ -28,7 +28,7 @@ namespace {
 enum class Outcome { Plays, Skipped, Either };
 
 // How a row's bad track comes about: a fixture file, or something made on the spot.
-enum class Make { Fixture, Missing, Directory, Unreadable, Fifo };
+enum class Make { Fixture, Missing, Directory, Unreadable, Fifo, NulInPath, OverlongPath };
 
 const QString kCaptionPrefix = QStringLiteral("Velmora--");
 constexpr int kTickMs = 50;
@@ -189,6 +189,9 @@ void BadFilesTest::badTrackBetweenGoodOnes_data()
     // root reads it anyway; anybody else gets a bad file.
     row("no read permission", Make::Unreadable, QStringLiteral("locked.mp3"), Outcome::Either);
     row("FIFO", Make::Fifo, QStringLiteral("pipe.mp3"), Outcome::Skipped);
+    // No file can have such a path, however much of it names one that exists.
+    row("NUL inside the path", Make::NulInPath, QString(), Outcome::Skipped);
+    row("path longer than the system allows", Make::OverlongPath, QString(), Outcome::Skipped);
     row("5 MB picture frame", Make::Fixture, QStringLiteral("huge_id3.mp3"), Outcome::Plays, 2000);
     row("1 MB title frame", Make::Fixture, QStringLiteral("huge_title.mp3"), Outcome::Plays, 500);
     row("20000 tag frames", Make::Fixture, QStringLiteral("many_id3_frames.mp3"), Outcome::Plays, 500);
@@ -231,6 +234,12 @@ void BadFilesTest::badTrackBetweenGoodOnes()
         QFile::remove(bad);
         QVERIFY(::mkfifo(QFile::encodeName(bad).constData(), 0644) == 0);
         break;
+    case Make::NulInPath:
+        bad = goodTracks().first + QChar(0) + QStringLiteral("hidden.mp3");
+        break;
+    case Make::OverlongPath:
+        bad = m_scratch.filePath(QString(5000, QLatin1Char('x')) + QStringLiteral(".mp3"));
+        break;
     }
     const auto [first, last] = goodTracks();
     std::unique_ptr<FifoRescuer> rescuer;
@@ -256,7 +265,7 @@ void BadFilesTest::badTrackBetweenGoodOnes()
     QVERIFY2(lastAt > badAt, "the next good track came before the bad one");
     const qint64 badLastedMs = w.captions[lastAt].atMs - w.captions[badAt].atMs;
     qInfo("%s: took %lld ms, engine length %d ms, CPU %.1f%% of a core, longest tick gap %lld ms",
-          qPrintable(name), static_cast<long long>(badLastedMs), badDurationMs, cpuShare * 100,
+          QTest::currentDataTag(), static_cast<long long>(badLastedMs), badDurationMs, cpuShare * 100,
           static_cast<long long>(ticks.longestGapMs()));
 
     QVERIFY2(ticks.longestGapMs() <= kLongestTickGapMs, "the window stopped turning");
