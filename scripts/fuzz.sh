@@ -2,8 +2,9 @@
 # Builds the libFuzzer targets (clang, ASan+UBSan) in build-fuzz/ and runs them.
 #
 #   scripts/fuzz.sh [seconds-per-target] [target...]   fuzz each target (default 60 s, all targets)
-#   scripts/fuzz.sh --merge [seconds] [target...]      the same, then add the new inputs that
-#                                                      reach new code to fuzz/corpus/<target>/
+#   scripts/fuzz.sh --merge [seconds] [target...]      the same, then add the inputs of the scratch
+#                                                      corpus that reach new code to
+#                                                      fuzz/corpus/<target>/ (0 s: merge only)
 #   scripts/fuzz.sh --replay [target...]               run every committed input once
 #
 # Each target fuzzes a scratch corpus (build-fuzz/corpus/<target>/, kept between runs)
@@ -20,7 +21,7 @@ mode=fuzz
 case ${1:-} in
   --merge) mode=merge; shift ;;
   --replay) mode=replay; shift ;;
-  -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+  -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
 esac
 seconds=60
 if [[ $mode != replay && ${1:-} =~ ^[0-9]+$ ]]; then
@@ -78,15 +79,17 @@ run_target() {
   local target=$1 log=$build_dir/logs/$1.log
   local scratch=$build_dir/corpus/$target committed=fuzz/corpus/$target
   mkdir -p "$scratch" "$committed" "fuzz/artifacts/$target" "$build_dir/logs"
-  "$build_dir/fuzz/$target" "$scratch" "$committed" \
-    -max_total_time="$seconds" -max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix="fuzz/artifacts/$target/" -print_final_stats=1 >"$log" 2>&1
-  local rc=$?
-  read -r runs speed < <(final_stats "$log")
-  echo "fuzz.sh: $target: $runs executions in ${seconds} s ($speed exec/s), scratch corpus $(find "$scratch" -type f | wc -l) inputs"
-  if ((rc != 0)); then
-    report_failure "$target" "$log"
-    return 1
+  if ((seconds > 0)); then # libFuzzer takes 0 as "no limit"
+    "$build_dir/fuzz/$target" "$scratch" "$committed" \
+      -max_total_time="$seconds" -max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="fuzz/artifacts/$target/" -print_final_stats=1 >"$log" 2>&1
+    local rc=$?
+    read -r runs speed < <(final_stats "$log")
+    echo "fuzz.sh: $target: $runs executions in ${seconds} s ($speed exec/s), scratch corpus $(find "$scratch" -type f | wc -l) inputs"
+    if ((rc != 0)); then
+      report_failure "$target" "$log"
+      return 1
+    fi
   fi
   if [[ $mode == merge ]]; then
     local before after
@@ -97,7 +100,7 @@ run_target() {
       return 1
     }
     after=$(find "$committed" -type f | wc -l)
-    echo "fuzz.sh: $target: $((after - before)) new inputs in $committed/ ($(du -sh "$committed" | cut -f1) in all)"
+    echo "fuzz.sh: $target: $((after - before)) new inputs in $committed/ ($(du -sh --apparent-size "$committed" | cut -f1) in all)"
   fi
 }
 
