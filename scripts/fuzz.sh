@@ -58,8 +58,6 @@ build() {
   ) 9>"$build_dir/.build.lock"
 }
 
-# Leaks inside system libraries are not ours; see the file for each entry.
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
