@@ -402,7 +402,7 @@ void Form1::munOpenList_Click()
         m_playback->StartLoadedList(-1);
 }
 
-bool Form1::SavePlaylist(const QString &path)
+bool Form1::SavePlaylist(QString path)
 {
     const QString text = playlistTextFromList(List1);
     const WriteResult result = writeFileAtomically(path, encodePlaylistText(text));

@@ -59,7 +59,7 @@ public:
     // Reads a list file into the list; on failure tells the user and changes nothing.
     bool LoadPlaylist(const QString &path, bool clearFirst, bool quietWhenMissing = false);
     // Writes the list to path; on failure tells the user and leaves the old file as it was.
-    bool SavePlaylist(const QString &path);
+    bool SavePlaylist(QString path); // a copy: FilePath may change while the list is scanned
 
     // Controls, by the names the handlers use.
     QListWidget *List1 = nullptr;

@@ -69,10 +69,11 @@ void Form1::toolbarOpen(const Steps &steps)
 
 void Form1::toolbarSave(const Steps &steps)
 {
+    const QString path = m_vars.FilePath; // the scan may open another list
     QString text;
     steps([&] { text = playlistTextFromList(List1); });
     steps([&] {
-        if (!writeFileAtomically(m_vars.FilePath, encodePlaylistText(text)).ok)
+        if (!writeFileAtomically(path, encodePlaylistText(text)).ok)
             throw StepFailed("playlist not written");
     });
 }

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
-#include <QPointer>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -244,15 +243,14 @@ ReadResult readPlaylistFile(const QString &path)
 
 QString playlistTextFromList(QListWidget *list)
 {
-    // Each scan may run other handlers, which may even delete the list.
-    const QPointer<QListWidget> guard(list);
+    // Take the texts first: each scan may run other handlers, which may open
+    // another list or delete entries, and a save writes the list as it was asked.
+    QStringList entries;
     const int count = list ? list->count() : 0;
-    QString out = kHeader + kLineEnd;
-    for (int row = 0; row < count; ++row) {
-        if (const auto parts = SplitEntry(listEntryText(guard.data(), row)))
-            appendEntryLines(out, *parts);
-    }
-    return out;
+    entries.reserve(count);
+    for (int row = 0; row < count; ++row)
+        entries.append(list->item(row)->text());
+    return playlistTextFromEntries(entries);
 }
 
 QString playlistTextFromEntries(const QStringList &entries)
