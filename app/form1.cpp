@@ -4,6 +4,7 @@
 #include "entry.h"
 #include "m3u.h"
 #include "playlistedit.h"
+#include "shorttext.h"
 
 #include <QAction>
 #include <QApplication>
@@ -125,6 +126,7 @@ void Form1::createControls()
     List1->setUniformItemSizes(true);
     List1->setContextMenuPolicy(Qt::NoContextMenu);
     List1->setAccessibleName(QStringLiteral("播放列表"));
+    List1->setItemDelegate(new ShortTextDelegate(List1));
     List1->setGeometry(0, kListTop, kClientWidth, kListHeight);
     List1->viewport()->installEventFilter(this);
 
@@ -449,7 +451,7 @@ void Form1::runDel_Click()
 void Form1::reportProblem(const QString &text)
 {
     m_lastProblem = text;
-    StatusBar1->showMessage(text, kProblemMessageMs);
+    StatusBar1->showMessage(shortenedForDisplay(text), kProblemMessageMs);
     StatusBar1->setAccessibleDescription(text);
     emit problemReported(text);
 }

@@ -241,7 +241,15 @@ QString oneLine(const QString &text)
         else if (u != 0xFEFF) // stray byte order marks
             line.append(c);
     }
-    return line.simplified();
+    line = line.simplified();
+    // A tag value longer than this is junk, and laying it out would stall the window.
+    if (line.size() > kMaxTagCharacters) {
+        qsizetype cut = kMaxTagCharacters;
+        if (line.at(cut - 1).isHighSurrogate())
+            --cut;
+        line.truncate(cut);
+    }
+    return line;
 }
 
 qint64 id3v2TagSize(QByteArrayView header)

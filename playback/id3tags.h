@@ -36,7 +36,8 @@ qint64 id3v2TagSize(QByteArrayView header);
 QString decodeLegacyText(QByteArrayView bytes);
 
 // Makes a tag value fit one line of text: control characters become spaces, runs of
-// white space collapse, ends are trimmed.
+// white space collapse, ends are trimmed, and at most kMaxTagCharacters are kept.
+inline constexpr qsizetype kMaxTagCharacters = 1000;
 QString oneLine(const QString &text);
 
 // Reads the tags of an open file without loading huge tags (pictures of many MB):

@@ -3,7 +3,11 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmora {
 
@@ -14,6 +18,8 @@ namespace {
 // long run of garbage cost seconds. Only raised once the first frame was found, so
 // files that are not MP3 at all are still rejected quickly.
 constexpr long kResyncLimit = 256 * 1024;
+
+constexpr size_t kReadAhead = 64 * 1024;
 
 bool initLibrary()
 {
@@ -47,6 +53,7 @@ void Mp3Decoder::close()
     m_handle.reset();
     m_fd.reset();
     m_memory = {};
+    m_fdStream = {};
     m_open = false;
     m_format = {};
     m_frames = 0;
@@ -59,7 +66,65 @@ bool Mp3Decoder::open(UniqueFd fd)
     if (!initLibrary() || !fd.isValid())
         return false;
     m_fd = std::move(fd);
-    if (!createHandle() || mpg123_open_fd(m_handle.get(), m_fd.get()) != MPG123_OK) {
+    struct stat st {};
+    if (::fstat(m_fd.get(), &st) != 0 || !createHandle()) {
+        close();
+        return false;
+    }
+    m_fdStream = {m_fd.get(), qint64(st.st_size), 0, 0, {}};
+    const auto read = [](void *stream, void *buffer, size_t count) -> mpg123_ssize_t {
+        auto *file = static_cast<FdStream *>(stream);
+        auto *out = static_cast<std::uint8_t *>(buffer);
+        size_t done = 0;
+        while (done < count) {
+            const qint64 offset = file->pos - file->bufferStart;
+            if (offset >= 0 && offset < qint64(file->buffer.size())) {
+                const size_t n = std::min(count - done, size_t(qint64(file->buffer.size()) - offset));
+                std::memcpy(out + done, file->buffer.data() + offset, n);
+                done += n;
+                file->pos += qint64(n);
+                continue;
+            }
+            // Large reads go straight to the caller's buffer.
+            if (count - done >= kReadAhead) {
+                const ssize_t n = ::pread(file->fd, out + done, count - done, off_t(file->pos));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    return done > 0 ? mpg123_ssize_t(done) : mpg123_ssize_t(n);
+                done += size_t(n);
+                file->pos += n;
+                continue;
+            }
+            file->buffer.resize(kReadAhead);
+            const ssize_t n = ::pread(file->fd, file->buffer.data(), kReadAhead, off_t(file->pos));
+            if (n < 0 && errno == EINTR) {
+                file->buffer.clear();
+                continue;
+            }
+            file->buffer.resize(n > 0 ? size_t(n) : 0);
+            file->bufferStart = file->pos;
+            if (n <= 0)
+                return done > 0 ? mpg123_ssize_t(done) : mpg123_ssize_t(n);
+        }
+        return mpg123_ssize_t(done);
+    };
+    const auto seek = [](void *stream, off_t offset, int whence) -> off_t {
+        auto *file = static_cast<FdStream *>(stream);
+        qint64 base = 0;
+        if (whence == SEEK_CUR)
+            base = file->pos;
+        else if (whence == SEEK_END)
+            base = file->size;
+        else if (whence != SEEK_SET)
+            return -1;
+        if (base + qint64(offset) < 0)
+            return -1;
+        file->pos = base + qint64(offset);
+        return off_t(file->pos);
+    };
+    if (mpg123_replace_reader_handle(m_handle.get(), read, seek, nullptr) != MPG123_OK
+        || mpg123_open_handle(m_handle.get(), &m_fdStream) != MPG123_OK) {
         close();
         return false;
     }

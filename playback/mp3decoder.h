@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 struct mpg123_handle_struct;
 
@@ -74,6 +75,16 @@ private:
         std::size_t size = 0;
         std::size_t pos = 0;
     } m_memory;
+    // libmpg123's own descriptor reader looks for a frame start one read() per byte,
+    // which makes a stretch of junk cost a system call per byte; this one reads ahead.
+    struct FdStream
+    {
+        int fd = -1;
+        qint64 size = 0;
+        qint64 pos = 0;
+        qint64 bufferStart = 0;
+        std::vector<std::uint8_t> buffer;
+    } m_fdStream;
     bool m_open = false;
     PcmFormat m_format;
     qint64 m_frames = 0;

@@ -19,7 +19,8 @@ void UniqueFd::reset(int fd)
 OpenedFile openRegularFile(const QString &path)
 {
     OpenedFile result;
-    if (path.isEmpty()) {
+    // The system would stop reading the name at a NUL and open some other file.
+    if (path.isEmpty() || path.contains(QChar(0))) {
         result.problem = FileProblem::Missing;
         return result;
     }

@@ -367,6 +367,11 @@ void TestId3Tags::oneLine_data()
     QTest::newRow("line separators") << QStringLiteral("A\u2028B\u2029C") << "A B C";
     QTest::newRow("byte order mark") << QStringLiteral("\uFEFFA") << "A";
     QTest::newRow("only controls") << "\x01\x02\x1F" << "";
+    QTest::newRow("overlong") << QString(500000, QChar(u'长')) << QString(velmora::kMaxTagCharacters, QChar(u'长'));
+    // Cut before a pair that would be split, never leaving half a character.
+    QTest::newRow("overlong, pair at the cut")
+        << QString(velmora::kMaxTagCharacters - 1, QLatin1Char('a')) + QStringLiteral("\U0001F3B5\U0001F3B5")
+        << QString(velmora::kMaxTagCharacters - 1, QLatin1Char('a'));
 }
 
 void TestId3Tags::oneLine()
