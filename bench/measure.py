@@ -1,0 +1,648 @@
+#!/usr/bin/env python3
+"""Measures Velmora against the mpg123 command line and prints one table.
+
+Started by bench/run.sh inside the end-to-end tests' private desktop (Xvfb, PulseAudio
+with the null sink velmora_null, trayer). Needs: VELMORA_BINARY, VELMORA_DECODE_BENCH,
+VELMORA_BENCH_MEDIA (the generated tracks), VELMORA_E2E_DIR (scratch space).
+
+Sound is timed at the sink: its monitor is recorded for the whole run and every
+sample is mapped back to the monotonic clock, so a click or a launch can be compared
+with the moment the sound at the sink changes. Every figure is the median of the runs.
+Details of each run (and which threads woke up while idle) go to stderr.
+"""
+
+import array
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+RATE = 44100
+SINK_MONITOR = "velmora_null.monitor"
+# Louder than this (about -40 dBFS) counts as sound; the null sink's silence is exact zeros.
+SOUND_THRESHOLD = 328
+WINDOW = RATE // 1000  # analysis window: 1 ms
+
+QUICK = os.environ.get("VELMORA_BENCH_QUICK") == "1"
+RUNS = 1 if QUICK else 3
+CPU_SECONDS = 10 if QUICK else 30
+IDLE_SECONDS = 5 if QUICK else 10
+IDLE_SETTLE = 3.0
+SAVE_TIMEOUT = 120  # a save that takes longer is reported as missing  # the engine releases an idle output after 1.5 s
+
+BINARY = os.environ["VELMORA_BINARY"]
+DECODE_BENCH = os.environ["VELMORA_DECODE_BENCH"]
+MEDIA = os.environ["VELMORA_BENCH_MEDIA"]
+SCRATCH = os.environ["VELMORA_E2E_DIR"]
+
+LONG = os.path.join(MEDIA, "long_10min_128k.mp3")     # 10 minutes of sweep and noise
+TONE_A = os.path.join(MEDIA, "tone_440.mp3")          # 4 s
+TONE_B = os.path.join(MEDIA, "tone_880.mp3")          # 4 s
+SEEK = os.path.join(MEDIA, "silence_then_tone.mp3")   # 15 s silence, 15 s tone
+TONE_SECONDS = 4.0
+SEEK_SILENT_SECONDS = 15.0
+SEEK_SECONDS = 30.0
+
+# Where the toolbar buttons and controls are, in window coordinates (the design layout:
+# buttons 39 px apart from x 19, pictures at y 20; slider at y 75; list below it).
+TOOLBAR_X = {"打开": 19, "保存": 58, "播放": 96, "暂停": 135, "停止": 174}
+TOOLBAR_Y = 20
+SLIDER_Y = 75
+SLIDER_LEFT, SLIDER_RIGHT = 8, 473
+LIST_POINT = (240, 150)
+
+
+def log(text):
+    print(f"[bench {time.strftime('%H:%M:%S')}] {text}", file=sys.stderr, flush=True)
+
+
+def now():
+    return time.monotonic()
+
+
+# ---------------------------------------------------------------- the sink
+
+class SinkRecorder:
+    """Records the null sink's monitor and maps sample positions to the monotonic clock."""
+
+    def __init__(self):
+        self.samples = array.array("h")
+        self.lock = threading.Lock()
+        # Clock time of sample 0: the smallest (arrival - samples before it) seen, i.e.
+        # the delivery with the least delay. Sound is timed late by that delay at most.
+        self.origin = None
+        self.proc = subprocess.Popen(
+            ["parec", f"--device={SINK_MONITOR}", "--raw", "--format=s16le", f"--rate={RATE}",
+             "--channels=1", "--latency-msec=5"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+        deadline = now() + 10
+        while self.count() < RATE // 2:
+            if now() > deadline:
+                raise SystemExit("bench: the sink's monitor delivers nothing")
+            time.sleep(0.05)
+
+    def _read(self):
+        fd = self.proc.stdout.fileno()
+        pending = b""
+        while True:
+            data = os.read(fd, 4096)
+            arrived = now()
+            if not data:
+                return
+            data = pending + data
+            usable = len(data) - len(data) % 2
+            pending = data[usable:]
+            chunk = array.array("h")
+            chunk.frombytes(data[:usable])
+            with self.lock:
+                self.samples.extend(chunk)
+                origin = arrived - len(self.samples) / RATE
+                if self.origin is None or origin < self.origin:
+                    self.origin = origin
+
+    def count(self):
+        with self.lock:
+            return len(self.samples)
+
+    def index_at(self, t):
+        return max(0, int((t - self.origin) * RATE))
+
+    def time_at(self, index):
+        return self.origin + index / RATE
+
+    def wait_until(self, t):
+        while self.time_at(self.count()) < t:
+            time.sleep(0.01)
+
+    def _loud(self, index):
+        chunk = self.samples[index:index + WINDOW]
+        return bool(chunk) and max(max(chunk), -min(chunk)) > SOUND_THRESHOLD
+
+    def onset_after(self, t, timeout):
+        """Clock time of the first sound after t, or None within timeout seconds."""
+        index = self.index_at(t)
+        deadline = t + timeout
+        while True:
+            end = self.count() - WINDOW
+            while index <= end:
+                if self._loud(index):
+                    return self.time_at(index)
+                index += WINDOW
+            if self.time_at(index) > deadline:
+                return None
+            time.sleep(0.02)
+
+    def silence_after(self, t, timeout, hold=0.1):
+        """Clock time from which the sink stays silent for `hold` seconds, or None."""
+        index = self.index_at(t)
+        start = None
+        deadline = t + timeout
+        while True:
+            end = self.count() - WINDOW
+            while index <= end:
+                if self._loud(index):
+                    start = None
+                else:
+                    if start is None:
+                        start = index
+                    if (index - start) / RATE >= hold:
+                        return self.time_at(start)
+                index += WINDOW
+            if self.time_at(index) > deadline:
+                return None
+            time.sleep(0.02)
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+# ---------------------------------------------------------------- processes
+
+def task_ids(pid):
+    try:
+        return os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return []
+
+
+def read_text(path):
+    try:
+        with open(path) as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+def cpu_ns(pid):
+    """CPU time of all threads, in nanoseconds (schedstat: no tick rounding)."""
+    total = 0
+    for tid in task_ids(pid):
+        fields = read_text(f"/proc/{pid}/task/{tid}/schedstat").split()
+        if fields:
+            total += int(fields[0])
+    return total
+
+
+def switches(pid):
+    """Voluntary and involuntary context switches per thread: {(tid, name): count}."""
+    result = {}
+    for tid in task_ids(pid):
+        count = 0
+        for line in read_text(f"/proc/{pid}/task/{tid}/status").splitlines():
+            if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                count += int(line.split()[1])
+        result[(tid, read_text(f"/proc/{pid}/task/{tid}/comm").strip())] = count
+    return result
+
+
+def status_kb(pid, field):
+    for line in read_text(f"/proc/{pid}/status").splitlines():
+        if line.startswith(field + ":"):
+            return int(line.split()[1])
+    return None
+
+
+def measure_idle(pid, seconds):
+    """(% of a core, wake-ups per second, per-thread wake-ups) over `seconds`."""
+    cpu0, sw0 = cpu_ns(pid), switches(pid)
+    t0 = now()
+    time.sleep(seconds)
+    cpu1, sw1 = cpu_ns(pid), switches(pid)
+    elapsed = now() - t0
+    per_thread = {key: sw1[key] - sw0.get(key, 0) for key in sw1 if sw1[key] - sw0.get(key, 0)}
+    total = sum(per_thread.values())
+    return 100.0 * (cpu1 - cpu0) / 1e9 / elapsed, total / elapsed, per_thread
+
+
+def stop_process(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+# ---------------------------------------------------------------- the desktop
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *map(str, args)], capture_output=True, text=True).stdout
+
+
+class MapWatcher:
+    """Times the mapping of top-level windows (xev on the root window's substructure)."""
+
+    def __init__(self):
+        self.maps = []  # (clock time, window id); the X server reuses ids of closed clients
+        self.lock = threading.Lock()
+        self.proc = subprocess.Popen(["stdbuf", "-oL", "xev", "-root", "-event", "substructure"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     stdin=subprocess.DEVNULL, text=True)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        in_map = False
+        for line in self.proc.stdout:
+            t = now()
+            if line.startswith("MapNotify"):
+                in_map = True
+            elif in_map and "window 0x" in line:
+                wid = int(line.split("window ")[1].split(",")[0], 16)
+                with self.lock:
+                    self.maps.append((t, wid))
+                in_map = False
+            elif not line.strip():
+                in_map = False
+
+    def mapped_at(self, wid, after, timeout=5):
+        """First mapping of window `wid` after clock time `after`."""
+        deadline = now() + timeout
+        while now() < deadline:
+            with self.lock:
+                for t, w in self.maps:
+                    if w == wid and t >= after:
+                        return t
+            time.sleep(0.01)
+        return None
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+class Player:
+    """One run of the real program, in a folder of its own with its own mp3.m3u."""
+
+    def __init__(self, watcher, tracks=None, playlist_bytes=None):
+        self.dir = tempfile.mkdtemp(prefix="app.", dir=SCRATCH)
+        self.binary = os.path.join(self.dir, "velmora")
+        shutil.copy2(BINARY, self.binary)
+        self.playlist = os.path.join(self.dir, "mp3.m3u")
+        if playlist_bytes is None:
+            playlist_bytes = m3u_bytes((os.path.splitext(os.path.basename(t))[0], t) for t in tracks)
+        with open(self.playlist, "wb") as f:
+            f.write(playlist_bytes)
+        self.watcher = watcher
+        self.window = None
+        self.log = open(os.path.join(self.dir, "velmora.log"), "wb")
+        self.launched = now()
+        self.proc = subprocess.Popen([self.binary], stdout=self.log, stderr=subprocess.STDOUT,
+                                     stdin=subprocess.DEVNULL, cwd=self.dir)
+        self.pid = self.proc.pid
+
+    def wait_window(self, timeout=30):
+        """Clock time at which the main window was mapped."""
+        deadline = now() + timeout
+        while now() < deadline:
+            if self.proc.poll() is not None:
+                raise SystemExit(f"bench: the player exited ({self.proc.returncode}) before its window showed")
+            out = xdotool("search", "--maxdepth", 1, "--onlyvisible", "--all", "--pid", self.pid,
+                          "--name", "^Velmora")
+            if out.split():
+                self.window = int(out.split()[0])
+                break
+            time.sleep(0.02)
+        else:
+            raise SystemExit("bench: no window captioned Velmora")
+        mapped = self.watcher.mapped_at(self.window, self.launched)
+        if mapped is None:
+            raise SystemExit("bench: the window's mapping was not seen")
+        geometry = xdotool("getwindowgeometry", "--shell", self.window)
+        values = dict(line.split("=", 1) for line in geometry.split())
+        self.x, self.y = int(values["X"]), int(values["Y"])
+        return mapped
+
+    def move_to(self, x, y):
+        xdotool("mousemove", "--sync", self.x + x, self.y + y)
+
+    def click(self, x, y, button=1):
+        """Clicks at window coordinates; returns the clock time just before the click."""
+        self.move_to(x, y)
+        t = now()
+        xdotool("click", button)
+        return t
+
+    def toolbar(self, caption):
+        return self.click(TOOLBAR_X[caption], TOOLBAR_Y)
+
+    def seek_to(self, fraction):
+        # The middle button puts the slider where it is clicked (a left click pages).
+        return self.click(int(SLIDER_LEFT + fraction * (SLIDER_RIGHT - SLIDER_LEFT)), SLIDER_Y, button=2)
+
+    def popup_item(self, index, count):
+        """Right-clicks the list and chooses item `index` (from 0) of its `count` items."""
+        self.click(*LIST_POINT, button=3)
+        deadline = now() + 5
+        while now() < deadline:
+            ids = [int(w) for w in xdotool("search", "--maxdepth", 1, "--onlyvisible", "--all", "--pid", self.pid,
+                                           "--class", "^velmora$").split()]
+            menus = [w for w in ids if w != self.window]
+            if menus:
+                break
+            time.sleep(0.02)
+        else:
+            raise SystemExit("bench: the list's pop-up menu did not show")
+        values = dict(line.split("=", 1) for line in xdotool("getwindowgeometry", "--shell", menus[0]).split())
+        x, y, height = int(values["X"]), int(values["Y"]), int(values["HEIGHT"])
+        xdotool("mousemove", "--sync", x + 30, y + int(height * (index + 0.5) / count))
+        t = now()
+        xdotool("click", 1)
+        return t
+
+    def wait_settled(self, after, quiet=0.2, share=0.05, timeout=60):
+        """Start of the first `quiet` seconds after `after` in which the process used less
+        than `share` of a core."""
+        samples = []
+        deadline = now() + timeout
+        while now() < deadline:
+            samples.append((now(), cpu_ns(self.pid)))
+            while len(samples) > 1 and samples[-1][0] - samples[1][0] >= quiet:
+                samples.pop(0)
+            t0, c0 = samples[0]
+            t1, c1 = samples[-1]
+            if t0 >= after and t1 - t0 >= quiet and (c1 - c0) / 1e9 < share * (t1 - t0):
+                return t0
+            time.sleep(0.01)
+        return None
+
+    def stop(self):
+        stop_process(self.proc)
+        self.log.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def m3u_bytes(entries):
+    lines = ["#EXTM3U"]
+    for title, path in entries:
+        lines += [f"#EXTINF:235,{title}", path]
+    return ("\r\n".join(lines) + "\r\n").encode("gb18030")
+
+
+def mpg123(*args, stdin=None):
+    return subprocess.Popen(["mpg123", "-q", "-o", "pulse", *args], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, stdin=stdin or subprocess.DEVNULL)
+
+
+# ---------------------------------------------------------------- the figures
+
+results = {}  # key -> {"velmora": [...], "mpg123": [...]}
+
+
+def note(key, who, value):
+    results.setdefault(key, {}).setdefault(who, [])
+    if value is not None:
+        results[key][who].append(value)
+    log(f"{key} / {who}: {value if value is not None else 'no value'}")
+
+
+def median(key, who):
+    values = results.get(key, {}).get(who, [])
+    return statistics.median(values) if values else None
+
+
+def ms(a, b):
+    return None if a is None or b is None else (b - a) * 1000.0
+
+
+def bench_decode():
+    for _ in range(RUNS):
+        out = subprocess.run([DECODE_BENCH, LONG], capture_output=True, text=True, check=True).stdout
+        note("decode", "velmora", float(out.split()[0]))
+        t0 = now()
+        subprocess.run(["mpg123", "-q", "-t", LONG], check=True)
+        note("decode", "mpg123", now() - t0)
+
+
+def gap_between(recorder, first_onset):
+    """Silence (ms) between the end of the first 4 s tone and the start of the next."""
+    end = recorder.silence_after(first_onset + 1.0, TONE_SECONDS + 3, hold=0.001)
+    if end is None or end > first_onset + TONE_SECONDS + 2:
+        return 0.0  # no silent millisecond at all
+    resumed = recorder.onset_after(end, 5)
+    return ms(end, resumed)
+
+
+def bench_startup(watcher, recorder):
+    for _ in range(RUNS):
+        player = Player(watcher, [TONE_A, TONE_B])
+        mapped = player.wait_window()
+        note("mapped", "velmora", ms(player.launched, mapped))
+        first = recorder.onset_after(player.launched, 10)
+        note("first_sound", "velmora", ms(player.launched, first))
+        if first is not None:
+            note("gap", "velmora", gap_between(recorder, first))
+        player.stop()
+        time.sleep(0.5)
+
+        launched = now()
+        proc = mpg123(TONE_A, TONE_B)
+        first = recorder.onset_after(launched, 10)
+        note("first_sound", "mpg123", ms(launched, first))
+        if first is not None:
+            note("gap", "mpg123", gap_between(recorder, first))
+        stop_process(proc)
+        time.sleep(0.5)
+
+
+def bench_playback(watcher, recorder):
+    for _ in range(RUNS):
+        player = Player(watcher, [LONG, TONE_A])
+        player.wait_window()
+        if recorder.onset_after(player.launched, 10) is None:
+            raise SystemExit("bench: the long track is not heard")
+        time.sleep(2)
+        cpu, _, _ = measure_idle(player.pid, CPU_SECONDS)
+        note("cpu", "velmora", cpu)
+        note("hwm", "velmora", status_kb(player.pid, "VmHWM") / 1024)
+
+        clicked = player.toolbar("暂停")
+        note("pause", "velmora", ms(clicked, recorder.silence_after(clicked, 3)))
+        time.sleep(IDLE_SETTLE)
+        cpu, wakeups, threads = measure_idle(player.pid, IDLE_SECONDS)
+        note("idle_paused_cpu", "velmora", cpu)
+        note("idle_paused_wakeups", "velmora", wakeups)
+        log(f"  paused, wake-ups by thread: {threads}")
+
+        clicked = player.toolbar("播放")
+        note("resume", "velmora", ms(clicked, recorder.onset_after(clicked, 3)))
+        time.sleep(1)
+        clicked = player.toolbar("停止")
+        note("stop", "velmora", ms(clicked, recorder.silence_after(clicked, 3)))
+        time.sleep(IDLE_SETTLE)
+        cpu, wakeups, threads = measure_idle(player.pid, IDLE_SECONDS)
+        note("idle_stopped_cpu", "velmora", cpu)
+        note("idle_stopped_wakeups", "velmora", wakeups)
+        log(f"  stopped, wake-ups by thread: {threads}")
+        player.stop()
+
+        proc = mpg123(LONG)
+        if recorder.onset_after(now(), 10) is None:
+            raise SystemExit("bench: mpg123 is not heard")
+        time.sleep(2)
+        cpu, _, _ = measure_idle(proc.pid, CPU_SECONDS)
+        note("cpu", "mpg123", cpu)
+        note("hwm", "mpg123", status_kb(proc.pid, "VmHWM") / 1024)
+        stop_process(proc)
+        time.sleep(0.5)
+
+
+def bench_seek(watcher, recorder):
+    player = Player(watcher, [SEEK, TONE_A])
+    player.wait_window()
+    time.sleep(1.5)
+    for _ in range(RUNS):
+        if recorder.silence_after(now() - 0.3, 1, hold=0.2) is None:
+            raise SystemExit("bench: the first half of the seek track is not silent")
+        clicked = player.seek_to(0.75)
+        note("seek", "velmora", ms(clicked, recorder.onset_after(clicked, 3)))
+        time.sleep(1)
+        player.seek_to(0.1)
+        time.sleep(1.5)
+    player.stop()
+    time.sleep(0.5)
+
+    proc = mpg123("-R", stdin=subprocess.PIPE)
+    proc.stdin.write(f"LOAD {SEEK}\n".encode())
+    proc.stdin.flush()
+    time.sleep(1.5)
+    for _ in range(RUNS):
+        t = now()
+        proc.stdin.write(f"JUMP {SEEK_SECONDS * 0.75:.0f}s\n".encode())
+        proc.stdin.flush()
+        note("seek", "mpg123", ms(t, recorder.onset_after(t, 3)))
+        time.sleep(1)
+        t = now()
+        proc.stdin.write(b"PAUSE\n")
+        proc.stdin.flush()
+        note("pause", "mpg123", ms(t, recorder.silence_after(t, 3)))
+        proc.stdin.write(f"JUMP {SEEK_SECONDS * 0.1:.0f}s\nPAUSE\n".encode())
+        proc.stdin.flush()
+        time.sleep(1.5)
+    stop_process(proc)
+
+
+def bench_big_list(watcher):
+    entries = [("晨曦 00000", TONE_A)]
+    entries += [(f"曲目 {i:05d} 演唱者", f"/音乐/专辑 {i // 12:04d}/曲目 {i:05d}.mp3") for i in range(1, 100000)]
+    playlist = m3u_bytes(entries)
+    for _ in range(RUNS):
+        player = Player(watcher, playlist_bytes=playlist)
+        mapped = player.wait_window(timeout=120)
+        note("big_mapped", "velmora", ms(player.launched, mapped))
+        settled = player.wait_settled(mapped)
+        note("big_settled", "velmora", ms(player.launched, settled))
+        note("big_rss", "velmora", status_kb(player.pid, "VmRSS") / 1024)
+
+        before = os.stat(player.playlist)
+        clicked = player.popup_item(3, 6)  # 保存
+        saved = None
+        deadline = now() + SAVE_TIMEOUT
+        while now() < deadline:
+            st = os.stat(player.playlist)
+            if (st.st_ino, st.st_mtime_ns, st.st_size) != (before.st_ino, before.st_mtime_ns, before.st_size):
+                saved = now()
+                break
+            time.sleep(0.001)
+        note("big_save", "velmora", ms(clicked, saved))
+        if saved is not None:
+            with open(player.playlist, "rb") as f:
+                lines = f.read().count(b"\r\n")
+            log(f"  saved list: {lines} lines ({(lines - 1) // 2} entries)")
+        player.stop()
+
+
+# ---------------------------------------------------------------- the table
+
+def fmt(value, digits):
+    return "—" if value is None else f"{value:.{digits}f}"
+
+
+def main():
+    log(f"{'quick' if QUICK else 'full'} run: {RUNS} run(s) per figure")
+    watcher = MapWatcher()
+    recorder = SinkRecorder()
+    try:
+        stages = [("decode", "decode speed", bench_decode),
+                  ("startup", "start-up and gap", lambda: bench_startup(watcher, recorder)),
+                  ("playback", "playback, pause and idle", lambda: bench_playback(watcher, recorder)),
+                  ("seek", "seek", lambda: bench_seek(watcher, recorder)),
+                  ("biglist", "100,000 entries", lambda: bench_big_list(watcher))]
+        only = os.environ.get("VELMORA_BENCH_ONLY")
+        for key, name, stage in stages:
+            if only and key not in only.split(","):
+                continue
+            log(f"--- {name}")
+            stage()
+    finally:
+        recorder.stop()
+        watcher.stop()
+
+    mpg_cpu = median("cpu", "mpg123")
+    rows = []
+
+    def row(label, key, digits, target, passed, with_mpg123=True, ratio=False):
+        ours = median(key, "velmora")
+        theirs = median(key, "mpg123") if with_mpg123 else None
+        r = "—"
+        if ratio and ours is not None and theirs:
+            r = f"{ours / theirs:.2f}x"
+        verdict = "—" if passed is None or ours is None else ("PASS" if passed(ours) else "MISS")
+        rows.append((label, fmt(ours, digits), fmt(theirs, digits) if with_mpg123 else "—", r, target, verdict))
+
+    row("Decode 10-min 128 kbps file (s)", "decode", 2, "—", None, ratio=True)
+    row("Playback CPU over %d s (%% of a core)" % CPU_SECONDS, "cpu", 2,
+        "≤ 1.5x mpg123 (≈0.45%)", (lambda v: v <= 1.5 * mpg_cpu) if mpg_cpu else None, ratio=True)
+    row("Peak RSS while playing, VmHWM (MB)", "hwm", 1, "< 35 MB", lambda v: v < 35, ratio=True)
+    row("Idle stopped: CPU (% of a core)", "idle_stopped_cpu", 3, "0.0%", lambda v: v < 0.05, False)
+    row("Idle stopped: wake-ups per second", "idle_stopped_wakeups", 2, "none periodic", lambda v: v <= 0.1, False)
+    row("Idle paused: CPU (% of a core)", "idle_paused_cpu", 3, "0.0%", lambda v: v < 0.05, False)
+    row("Idle paused: wake-ups per second", "idle_paused_wakeups", 2, "none periodic", lambda v: v <= 0.1, False)
+    row("Launch to window mapped (ms)", "mapped", 0, "≤ 50 ms", lambda v: v <= 50, False)
+    row("Launch to first sound at the sink (ms)", "first_sound", 0, "—", None)
+    row("100k list: launch to window mapped (ms)", "big_mapped", 0, "—", None, False)
+    row("100k list: launch to settled window (ms)", "big_settled", 0, "< 500 ms", lambda v: v < 500, False)
+    row("100k list: RSS when settled (MB)", "big_rss", 1, "< 60 MB", lambda v: v < 60, False)
+    row("100k list: 保存 until written (ms)", "big_save", 0, "< 500 ms", lambda v: v < 500, False)
+    row("Pause to silence at the sink (ms)", "pause", 0, "≤ 50 ms", lambda v: v <= 50)
+    row("Resume (播放 after 暂停) to sound (ms)", "resume", 0, "—", None, False)
+    row("Stop (停止) to silence (ms)", "stop", 0, "—", None, False)
+    row("Seek (slider click) to new sound (ms)", "seek", 0, "≤ 50 ms", lambda v: v <= 50)
+    row("Silence between two tracks (ms)", "gap", 1, "< 50 ms", lambda v: v < 50)
+
+    headers = ("Figure", "Velmora", "mpg123", "Ratio", "Target", "Result")
+    widths = [max(display_width(r[i]) for r in rows + [headers]) for i in range(len(headers))]
+
+    def line(cells):
+        return "  ".join(pad(c, w) for c, w in zip(cells, widths)).rstrip()
+
+    print()
+    print(f"Velmora benchmark ({'quick, 1 run' if QUICK else f'median of {RUNS} runs'}; "
+          "PulseAudio null sink, Xvfb)")
+    print(line(headers))
+    print(line(["-" * w for w in widths]))
+    for r in rows:
+        print(line(r))
+    return 0
+
+
+def display_width(text):
+    # CJK characters take two columns in a terminal.
+    return sum(2 if ord(ch) > 0x2e80 else 1 for ch in text)
+
+
+def pad(text, width):
+    return text + " " * (width - display_width(text))
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    sys.exit(main())

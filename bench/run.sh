@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Usage: bench/run.sh [--quick]
+#
+# Installs what is missing (scripts/deps.sh), builds the player and a decode probe in
+# an optimised build, generates its own MP3 files, then measures Velmora against the
+# mpg123 command line on the same files and the same PulseAudio null sink, in the
+# end-to-end tests' private desktop, and prints one table: decode speed, playback CPU
+# and memory, idle cost, start-up, a 100,000-entry list, and pause, seek and
+# track-change latency at the sink. Each figure is the median of three runs;
+# --quick makes it one run with shorter windows. Takes about 8 minutes (2 quick),
+# plus the first build.
+#
+# VELMORA_BENCH_BUILD_DIR: build folder (default build-bench/ in the source tree).
+# The details of every run go to <build folder>/bench.log.
+set -euo pipefail
+
+quick=0
+case ${1:-} in
+  --quick) quick=1 ;;
+  "") ;;
+  *)
+    echo "usage: $0 [--quick]" >&2
+    exit 2
+    ;;
+esac
+source_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${VELMORA_BENCH_BUILD_DIR:-$source_dir/build-bench}
+
+"$source_dir/scripts/deps.sh"
+
+echo "bench: building in $build_dir" >&2
+cmake -S "$source_dir/bench" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target velmora decode_bench >/dev/null
+
+# The tracks are made once and kept with the build.
+media=$build_dir/bench-media
+mkdir -p -- "$media"
+make_mp3() { # NAME SOX-ARGS...: NAME.mp3, 44.1 kHz stereo, CBR 128 kbps
+  local name=$1 wav=$media/$1.wav
+  shift
+  [[ -s $media/$name.mp3 ]] && return 0
+  echo "bench: generating $name.mp3" >&2
+  sox -V1 "$@"
+  lame --quiet --cbr -b 128 "$wav" "$media/$name.tmp.mp3"
+  mv -- "$media/$name.tmp.mp3" "$media/$name.mp3"
+  rm -f -- "$wav"
+}
+make_mp3 long_10min_128k -n -r 44100 -c 2 -b 16 "$media/long_10min_128k.wav" \
+  synth 600 sine 200-2000 pinknoise remix 1v0.4,2v0.1 1v0.1,2v0.4
+make_mp3 tone_440 -n -r 44100 -c 2 -b 16 "$media/tone_440.wav" synth 4 sine 440 vol 0.5 fade t 0.01 4 0.01
+make_mp3 tone_880 -n -r 44100 -c 2 -b 16 "$media/tone_880.wav" synth 4 sine 880 vol 0.5 fade t 0.01 4 0.01
+make_mp3 silence_then_tone -n -r 44100 -c 2 -b 16 "$media/silence_then_tone.wav" \
+  synth 15 sine 660 vol 0.5 fade t 0.01 15 0.01 pad 15
+
+export VELMORA_BINARY=$build_dir/velmora/velmora
+export VELMORA_DECODE_BENCH=$build_dir/decode_bench
+export VELMORA_BENCH_MEDIA=$media
+export VELMORA_BENCH_QUICK=$quick
+export VELMORA_BENCH_LOG=$build_dir/bench.log
+export VELMORA_E2E_TIMEOUT=900
+echo "bench: measuring (details in $VELMORA_BENCH_LOG)" >&2
+exec "$source_dir/tests/e2e/run_e2e.sh" "$source_dir/bench/session.sh"
