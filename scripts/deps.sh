@@ -13,6 +13,8 @@ PACKAGES=(
   sox libsox-fmt-mp3 lame python3
   # end-to-end tests: virtual display, tray host, session bus, null audio sink, screenshots
   xvfb xauth xdotool x11-utils trayer dbus dbus-x11 pulseaudio pulseaudio-utils imagemagick
+  # end-to-end tests: widgets read through the accessibility bus; a window manager for minimising
+  at-spi2-core python3-pyatspi openbox
   # sanitizer and fuzz builds
   clang libclang-rt-14-dev
 )

@@ -9,6 +9,14 @@
       --min-seconds S   how long the tone must last (default 0.5)
       --after S         ignore everything before S seconds (default 0)
       --min-db DB       quieter windows count as silence (default -40)
+  audio_analysis.py silent-from WAV S [--hold H] [--min-db DB]
+                                              first moment at or after S seconds from which
+                                              the recording stays silent for H seconds (default
+                                              0.4), in 5 ms steps; exit status 1 when never
+  audio_analysis.py record RAW ANCHOR CMD...  runs CMD (a recorder writing raw 16-bit mono
+                                              44.1 kHz to its output) until SIGTERM, keeps the
+                                              samples in RAW and writes to ANCHOR the wall-clock
+                                              time (s since the epoch) of the first sample
 
 Pure Python on purpose: the test machines have no numpy. Good enough for the
 sine tones of the fixtures; not a general pitch tracker.
@@ -18,6 +26,10 @@ import argparse
 import array
 import math
 import sys
+import os
+import signal
+import subprocess
+import time
 import wave
 
 SILENCE_DB = -120.0
@@ -113,15 +125,68 @@ def find_tone(samples, rate, hz, min_seconds, after, min_db, step=0.05):
     return None
 
 
+def silent_from(samples, rate, start, hold, min_db, step=0.005):
+    """First window start >= start after which every window for `hold` seconds is quiet."""
+    size = max(1, int(step * rate))
+    need = max(1, int(round(hold / step)))
+    first = int(start * rate) // size
+    quiet_run, run_start = 0, None
+    for index in range(first, len(samples) // size):
+        if rms_db(samples[index * size:(index + 1) * size]) < min_db:
+            if quiet_run == 0:
+                run_start = index
+            quiet_run += 1
+            if quiet_run >= need:
+                return run_start * size / rate
+        else:
+            quiet_run = 0
+    return None
+
+
+def record(raw_path, anchor_path, command, rate=44100):
+    """Timestamps what the recorder delivers: a chunk that ends with sample n arrives no
+    earlier than sample n was heard, so the smallest (arrival - n / rate) is the best
+    estimate of when sample 0 was heard, late by the recorder's smallest delay only."""
+    stop = []
+    signal.signal(signal.SIGTERM, lambda *_: stop.append(True))
+    recorder = subprocess.Popen(command, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    anchor, received = None, 0
+    with open(raw_path, "wb") as raw:
+        while True:
+            if stop and recorder.poll() is None:
+                recorder.terminate()
+            try:
+                chunk = os.read(recorder.stdout.fileno(), 8192)
+            except InterruptedError:
+                continue
+            if not chunk:
+                break
+            arrived = time.time()
+            raw.write(chunk)
+            received += len(chunk)
+            estimate = arrived - (received // 2) / rate
+            anchor = estimate if anchor is None else min(anchor, estimate)
+    recorder.wait()
+    with open(anchor_path, "w") as out:
+        out.write(f"{anchor if anchor is not None else time.time():.6f}\n")
+    return 0
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "record":
+        if len(sys.argv) < 5:
+            raise SystemExit("usage: audio_analysis.py record RAW ANCHOR CMD...")
+        return record(sys.argv[2], sys.argv[3], sys.argv[4:])
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("command", choices=["level", "freq", "timeline", "find-tone"])
+    parser.add_argument("command", choices=["level", "freq", "timeline", "find-tone",
+                                                "silent-from"])
     parser.add_argument("wav")
     parser.add_argument("value", nargs="?", type=float,
                         help="timeline: window length in s; find-tone: frequency in Hz")
     parser.add_argument("--min-seconds", type=float, default=0.5)
     parser.add_argument("--after", type=float, default=0.0)
-    parser.add_argument("--min-db", type=float, default=-40.0)
+    parser.add_argument("--min-db", type=float, default=None)
+    parser.add_argument("--hold", type=float, default=0.4)
     args = parser.parse_args()
 
     samples, rate = read_wav(args.wav)
@@ -134,10 +199,17 @@ def main():
             hz = zero_crossing_hz(chunk, rate)
             print(f"{start:7.2f}s {rms_db(chunk):7.1f} dBFS {hz:8.1f} Hz"
                   f" purity {tone_purity(chunk, rate, hz):.2f}")
+    elif args.command == "silent-from":
+        start = silent_from(samples, rate, args.value or 0.0, args.hold,
+                            -50.0 if args.min_db is None else args.min_db)
+        if start is None:
+            return 1
+        print(f"{start:.3f}")
     else:
         if not args.value:
             parser.error("find-tone needs a frequency")
-        start = find_tone(samples, rate, args.value, args.min_seconds, args.after, args.min_db)
+        start = find_tone(samples, rate, args.value, args.min_seconds, args.after,
+                          -40.0 if args.min_db is None else args.min_db)
         if start is None:
             return 1
         print(f"{start:.2f}")

@@ -9,6 +9,13 @@
 #   e2e_record SECONDS NAME                         -> the same, for a fixed time
 #   e2e_level WAV; e2e_freq WAV; e2e_find_tone WAV HZ [--after S] [--min-seconds S]
 #   e2e_tone_mp3 HZ                        fixture tone_HZ.mp3, or one made on the spot
+#   e2e_steps_mp3 NAME HZ:SECONDS...        a track of tones one after the other
+#   e2e_timed_record_start NAME; e2e_record_stop NAME; e2e_rec_time NAME WALL
+#                                           recording that knows when each sample was heard
+#   e2e_a11y_on (before velmora_start); e2e_a11y ARGS...   widgets through AT-SPI (a11y.py)
+#   velmora_panel 1|2|3; velmora_frame; velmora_wait_frame MIN [TIMEOUT]
+#   velmora_list_items; e2e_click ROLE NAME [BUTTON]; e2e_click_xy X Y [BUTTON]
+#   e2e_tray_menu; e2e_list_menu; e2e_menu_item CAPTION; e2e_menu_choose CAPTION
 #   e2e_screenshot NAME; e2e_fail MESSAGE
 # A failing script leaves a screenshot, the player's log and its recordings in
 # $VELMORA_E2E_ARTIFACTS.
@@ -169,6 +176,169 @@ e2e_tone_mp3() { # HZ
     lame --quiet --cbr -b 128 "${own%.mp3}.wav" "$own"
   fi
   echo "$own"
+}
+
+# ---------------------------------------------------------------- timed sound
+
+# Like e2e_record_start, but also notes when the first sample was heard, so that a
+# moment taken with $EPOCHREALTIME (a click) can be found in the recording.
+e2e_timed_record_start() { # NAME
+  python3 "$E2E_LIB_DIR/audio_analysis.py" record "$VELMORA_E2E_DIR/$1.raw" "$VELMORA_E2E_DIR/$1.anchor" \
+    parec --device="$E2E_SINK_MONITOR" --raw --format=s16le --rate="$E2E_RATE" --channels=1 \
+    --latency-msec=10 2>"$VELMORA_E2E_DIR/$1.parec.log" </dev/null &
+  E2E_RECORDERS[$1]=$!
+}
+
+# Seconds into a stopped timed recording at which the wall-clock moment WALL lies.
+e2e_rec_time() { # NAME WALL
+  awk -v wall="$2" -v anchor="$(cat "$VELMORA_E2E_DIR/$1.anchor")" 'BEGIN { printf "%.3f", wall - anchor }'
+}
+
+e2e_silent_from() { # WAV SECONDS [--hold H] [--min-db DB]
+  python3 "$E2E_LIB_DIR/audio_analysis.py" silent-from "$@"
+}
+
+# A track of tones one after the other, e.g. e2e_steps_mp3 steps 440:2 660:2; prints its path.
+e2e_steps_mp3() { # NAME HZ:SECONDS...
+  local name=$1 dir=$VELMORA_E2E_DIR/tones part parts=() i=0
+  shift
+  mkdir -p -- "$dir"
+  for part in "$@"; do
+    sox -V1 -n -r 44100 -c 2 -b 16 "$dir/$name.$i.wav" synth "${part#*:}" sine "${part%%:*}" vol 0.5
+    parts+=("$dir/$name.$i.wav")
+    i=$((i + 1))
+  done
+  sox -V1 "${parts[@]}" "$dir/$name.wav" fade t 0.01 0 0.01
+  lame --quiet --cbr -b 128 "$dir/$name.wav" "$dir/$name.mp3"
+  echo "$dir/$name.mp3"
+}
+
+# ---------------------------------------------------------------- widgets (AT-SPI)
+
+# The system's python3 carries pyatspi; another python3 first on the PATH may not.
+E2E_SYSTEM_PYTHON=/usr/bin/python3
+[[ -x $E2E_SYSTEM_PYTHON ]] || E2E_SYSTEM_PYTHON=python3
+
+e2e_a11y() { "$E2E_SYSTEM_PYTHON" "$E2E_LIB_DIR/a11y.py" "$@"; }
+
+# Qt joins the accessibility bus only if it is there when the program starts.
+e2e_a11y_on() {
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+  e2e_a11y ready || e2e_fail "the accessibility bus does not start (at-spi2-core, python3-pyatspi)"
+}
+
+# Text of status-bar panel 1, 2 or 3 as AT-SPI reads it.
+velmora_panel() { # N
+  local labels
+  labels=$(e2e_a11y names label) || return 1
+  case $1 in
+    1) grep -m1 '^当前歌曲' <<<"$labels" ;;
+    2) grep -m1 '^时间' <<<"$labels" ;;
+    3) grep -m1 '^帧数' <<<"$labels" ;;
+  esac
+}
+
+# Current frame from the frames panel ("帧数: F/N"); fails while it shows no figures.
+velmora_frame() {
+  local text
+  text=$(velmora_panel 3) || return 1
+  [[ $text =~ ^帧数:\ ?(-?[0-9]+)/([0-9]+)$ ]] || return 1
+  echo "${BASH_REMATCH[1]}"
+}
+
+velmora_frame_total() {
+  local text
+  text=$(velmora_panel 3) || return 1
+  [[ $text =~ ^帧数:\ ?(-?[0-9]+)/([0-9]+)$ ]] || return 1
+  echo "${BASH_REMATCH[2]}"
+}
+
+# Waits until the frames panel shows at least MIN; prints the frame seen.
+velmora_wait_frame() { # MIN [TIMEOUT]
+  local deadline=$((SECONDS + ${2:-10})) frame
+  while :; do
+    frame=$(velmora_frame 2>/dev/null || true)
+    if [[ -n $frame ]] && ((frame >= $1)); then
+      echo "$frame"
+      return 0
+    fi
+    velmora_alive || e2e_fail "the player exited while waiting for frame $1"
+    ((SECONDS < deadline)) || e2e_fail "the frames panel shows '$(velmora_panel 3 || true)', not frame $1 within ${2:-10}s"
+    sleep 0.05
+  done
+}
+
+velmora_list_items() { e2e_a11y names "list item" || true; }
+
+# Clicks at X Y (default: left button) and notes the moment in E2E_CLICK_TIME.
+e2e_click_xy() { # X Y [BUTTON]
+  xdotool mousemove --sync "$1" "$2"
+  E2E_CLICK_TIME=$EPOCHREALTIME
+  xdotool click "${3:-1}"
+}
+
+# Clicks the middle of the widget of ROLE named NAME.
+e2e_click() { # ROLE NAME [BUTTON]
+  local x y w h
+  read -r x y w h < <(e2e_a11y extents "$1" "$2") || e2e_fail "no $1 '$2' to click"
+  e2e_click_xy $((x + w / 2)) $((y + h / 2)) "${3:-1}"
+}
+
+# Centre of the program's icon in the tray: "X Y".
+e2e_tray_xy() {
+  local panel icon x y
+  panel=$(xdotool search --name '^panel$' | head -n 1)
+  icon=$(xwininfo -tree -id "$panel" | awk '/"velmora"/ { print $1; exit }')
+  [[ -n $icon ]] || return 1
+  x=$(xwininfo -id "$icon" | awk '/Absolute upper-left X/ { print $NF }')
+  y=$(xwininfo -id "$icon" | awk '/Absolute upper-left Y/ { print $NF }')
+  echo "$((x + 11)) $((y + 11))"
+}
+
+# Opens a pop-up menu with COMMAND and keeps its items in E2E_MENU ("caption TAB
+# enabled|disabled TAB x y w h" lines). Retries once: the first press may only focus.
+e2e_open_menu() { # COMMAND...
+  local attempt
+  for attempt in 1 2; do
+    if E2E_MENU=$(e2e_a11y popup --timeout 5 "$@") && [[ -n $E2E_MENU ]]; then
+      return 0
+    fi
+    xdotool key Escape
+  done
+  e2e_fail "no pop-up menu from: $*"
+}
+
+# The tray menu, opened with the right button on the tray icon.
+e2e_tray_menu() {
+  local xy
+  xy=$(e2e_tray_xy) || e2e_fail "the program's icon is not in the tray"
+  e2e_open_menu xdotool mousemove --sync ${xy} click 3
+}
+
+# The playlist menu, opened with the right button on the list (at X Y, default: its
+# lower right part, below any entry).
+e2e_list_menu() { # [X Y]
+  local x y w h
+  if (($# == 2)); then
+    x=$1 y=$2
+  else
+    read -r x y w h < <(e2e_a11y extents list 播放列表) || e2e_fail "the playlist is not on the accessibility bus"
+    x=$((x + w - 30)) y=$((y + h - 10))
+  fi
+  e2e_open_menu xdotool mousemove --sync "$x" "$y" click 3
+}
+
+# "enabled" or "disabled" for an item of the open menu; fails when there is no such item.
+e2e_menu_item() { # CAPTION
+  awk -F '\t' -v c="$1" '$1 == c { print $2; found = 1; exit } END { exit !found }' <<<"$E2E_MENU"
+}
+
+# Clicks the item of the open menu; E2E_CLICK_TIME notes when.
+e2e_menu_choose() { # CAPTION
+  local x y w h
+  read -r x y w h < <(awk -F '\t' -v c="$1" '$1 == c { print $3; exit }' <<<"$E2E_MENU")
+  [[ -n $h ]] || e2e_fail "the menu has no item '$1': $E2E_MENU"
+  e2e_click_xy $((x + w / 2)) $((y + h / 2))
 }
 
 # ---------------------------------------------------------------- clean-up

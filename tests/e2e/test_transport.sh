@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Pause, resume, stop and play on the real player, clicked like a user would: the
+# tray menu's "暂停播放"/"继续播放" pause and resume in place, the toolbar's "暂停" and
+# "停止" silence the sound server at once, and "播放" after "停止" starts the same
+# track from its beginning. The track changes pitch every two seconds, so the
+# recording tells where in the track the sound is.
+source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
+
+# How soon after the click the sink must be silent: the sound server's buffer is
+# dropped, not played out.
+SILENCE_WITHIN=0.150
+
+e2e_a11y_on
+steps=$(e2e_steps_mp3 steps 440:2 660:2 880:2 1320:2)
+app=$(velmora_prepare)
+velmora_write_playlist "$app" "$steps" "$(e2e_tone_mp3 880)"
+
+e2e_timed_record_start sink
+velmora_start "$app"
+velmora_wait_window 15
+e2e_a11y wait-app 15
+total=$(velmora_frame_total) || velmora_wait_frame 1 >/dev/null
+total=$(velmora_frame_total) || e2e_fail "the frames panel shows no total: '$(velmora_panel 3)'"
+e2e_log "playing $(velmora_title), $total frames"
+
+# ---- tray: pause in the 660 Hz part, then resume
+velmora_wait_frame $((total * 30 / 100)) >/dev/null
+e2e_tray_menu
+[[ $(e2e_menu_item 暂停播放) == enabled ]] || e2e_fail "tray menu while playing: $E2E_MENU"
+e2e_menu_choose 暂停播放
+tray_pause=$E2E_CLICK_TIME
+sleep 0.3
+paused_at=$(velmora_frame)
+sleep 0.6
+[[ $(velmora_frame) == "$paused_at" ]] \
+  || e2e_fail "the frames panel moves on after pausing: $paused_at, then $(velmora_frame)"
+e2e_tray_menu
+[[ $(e2e_menu_item 继续播放) == enabled ]] || e2e_fail "tray menu while paused: $E2E_MENU"
+! e2e_menu_item 暂停播放 >/dev/null || e2e_fail "the tray menu still offers 暂停播放: $E2E_MENU"
+e2e_menu_choose 继续播放
+tray_resume=$E2E_CLICK_TIME
+resumed_at=$(velmora_wait_frame $((paused_at + 3)) 5)
+((resumed_at < paused_at + total / 4)) || e2e_fail "after resuming the track is at frame $resumed_at, paused at $paused_at"
+e2e_log "tray pause at frame $paused_at, resumed to frame $resumed_at"
+
+# ---- toolbar: pause in the 880 Hz part, play on, stop, play again
+velmora_wait_frame $((total * 55 / 100)) >/dev/null
+e2e_click "push button" 暂停
+bar_pause=$E2E_CLICK_TIME
+sleep 0.4
+! [[ $(e2e_a11y states slider 播放位置) =~ (^|,)enabled(,|$) ]] || e2e_fail "the slider is still enabled after the toolbar's pause"
+bar_paused_at=$(velmora_frame)
+e2e_click "push button" 播放
+velmora_wait_frame $((bar_paused_at + 3)) 5 >/dev/null
+e2e_click "push button" 停止
+bar_stop=$E2E_CLICK_TIME
+sleep 1.5
+e2e_click "push button" 播放
+bar_replay=$E2E_CLICK_TIME
+velmora_wait_title "Velmora--$steps" 5
+sleep 1.2
+wav=$(e2e_record_stop sink)
+
+at() { e2e_rec_time sink "$1"; }
+check_silence() { # WHAT WALL [HOLD]
+  local t quiet delay
+  t=$(at "$2")
+  quiet=$(e2e_silent_from "$wav" "$t" --hold "${3:-0.4}") || e2e_fail "$1: the sink never fell silent"
+  delay=$(awk -v q="$quiet" -v t="$t" 'BEGIN { printf "%.3f", q - t }')
+  e2e_log "$1: clicked at ${t}s, silent from ${quiet}s (${delay}s)"
+  awk -v d="$delay" -v limit="$SILENCE_WITHIN" 'BEGIN { exit !(d <= limit) }' \
+    || e2e_fail "$1: the sink was silent only ${delay}s after the click (allowed ${SILENCE_WITHIN}s)"
+}
+
+e2e_timeline "$wav" 0.25 >&2
+check_silence "tray pause" "$tray_pause"
+check_silence "toolbar pause" "$bar_pause"
+# Stopped means stopped: no next track either, until play is clicked.
+check_silence "toolbar stop" "$bar_stop" "$(awk -v a="$(at "$bar_stop")" -v b="$(at "$bar_replay")" \
+  'BEGIN { printf "%.2f", b - a - 0.05 }')"
+
+# Resumed in place: the 660 Hz part again (or the 880 Hz one that follows it), and
+# not the 440 Hz start of the track, which is heard again only after the toolbar's play.
+t=$(at "$tray_resume")
+first_440=$(e2e_find_tone "$wav" 440 --after "$t" --min-seconds 0.3) || e2e_fail "no 440 Hz after resuming at all"
+replay=$(at "$bar_replay")
+awk -v a="$first_440" -v r="$replay" 'BEGIN { exit !(a >= r) }' \
+  || e2e_fail "the track started over (440 Hz at ${first_440}s) after the tray's resume at ${t}s"
+back=$(e2e_find_tone "$wav" 660 --after "$t" --min-seconds 0.2 || e2e_find_tone "$wav" 880 --after "$t" --min-seconds 0.2) \
+  || e2e_fail "no sound of the paused part after resuming at ${t}s"
+awk -v b="$back" -v t="$t" 'BEGIN { exit !(b - t < 1.0) }' || e2e_fail "sound came back only at ${back}s after resuming at ${t}s"
+
+# Play after stop starts the same track from its beginning.
+awk -v a="$first_440" -v r="$replay" 'BEGIN { exit !(a - r < 1.0) }' \
+  || e2e_fail "play after stop: 440 Hz heard at ${first_440}s, play clicked at ${replay}s"
+e2e_log "resumed sound at ${back}s (resume at ${t}s); replay from the start at ${first_440}s"
