@@ -8,6 +8,7 @@
                                      ("label", "list item", "push button", ...)
   a11y.py states ROLE NAME           states of the first widget of ROLE named NAME
   a11y.py extents ROLE NAME          its place on the screen: x y width height
+  a11y.py list-blank                 a point of the playlist below its last entry: x y
   a11y.py popup [--timeout S] CMD... runs CMD (a click that opens a pop-up menu), waits for
                                      the menu and prints its items: caption, TAB,
                                      enabled|disabled, TAB, x y width height
@@ -114,6 +115,21 @@ def cmd_names(role):
         sys.exit(1)
 
 
+def cmd_list_blank():
+    playlist = find("list", "播放列表")
+    box = playlist.get_extents(Atspi.CoordType.SCREEN)
+    bottom = box.y + 4
+    for item in children(playlist):
+        if item.get_role_name() == "list item" and "showing" in states_of(item):
+            item_box = item.get_extents(Atspi.CoordType.SCREEN)
+            bottom = max(bottom, item_box.y + item_box.height)
+    # Keep clear of a horizontal scroll bar along the bottom edge.
+    y = bottom + 6
+    if y > box.y + box.height - 24:
+        fail("the playlist has no blank space below its entries")
+    print(f"{box.x + box.width // 3} {y}")
+
+
 def cmd_popup(timeout, command):
     menus = []
 
@@ -167,6 +183,8 @@ def main():
         print(",".join(states_of(find(rest[0], rest[1]))))
     elif command == "extents" and len(rest) == 2:
         print(extents_text(find(rest[0], rest[1])))
+    elif command == "list-blank":
+        cmd_list_blank()
     elif command == "popup" and rest:
         timeout = 5.0
         if rest[0] == "--timeout":

@@ -16,6 +16,7 @@
 #   velmora_panel 1|2|3; velmora_frame; velmora_wait_frame MIN [TIMEOUT]
 #   velmora_list_items; e2e_click ROLE NAME [BUTTON]; e2e_click_xy X Y [BUTTON]
 #   e2e_tray_menu; e2e_list_menu; e2e_menu_item CAPTION; e2e_menu_choose CAPTION
+#   e2e_dialog_enter TITLE PATH; velmora_wait_list EXPECTED; e2e_wait_bytes FILE EXPECTED_FILE
 #   e2e_screenshot NAME; e2e_fail MESSAGE
 # A failing script leaves a screenshot, the player's log and its recordings in
 # $VELMORA_E2E_ARTIFACTS.
@@ -315,15 +316,14 @@ e2e_tray_menu() {
   e2e_open_menu xdotool mousemove --sync ${xy} click 3
 }
 
-# The playlist menu, opened with the right button on the list (at X Y, default: its
-# lower right part, below any entry).
+# The playlist menu, opened with the right button on the list (at X Y, default: a
+# blank part below the entries).
 e2e_list_menu() { # [X Y]
-  local x y w h
+  local x y
   if (($# == 2)); then
     x=$1 y=$2
   else
-    read -r x y w h < <(e2e_a11y extents list 播放列表) || e2e_fail "the playlist is not on the accessibility bus"
-    x=$((x + w - 30)) y=$((y + h - 10))
+    read -r x y < <(e2e_a11y list-blank) || e2e_fail "no blank part of the playlist to click"
   fi
   e2e_open_menu xdotool mousemove --sync "$x" "$y" click 3
 }
@@ -339,6 +339,57 @@ e2e_menu_choose() { # CAPTION
   read -r x y w h < <(awk -F '\t' -v c="$1" '$1 == c { print $3; exit }' <<<"$E2E_MENU")
   [[ -n $h ]] || e2e_fail "the menu has no item '$1': $E2E_MENU"
   e2e_click_xy $((x + w / 2)) $((y + h / 2))
+}
+
+# Waits for the file dialog captioned TITLE to hold the keyboard focus, types PATH
+# into its file name box and presses Enter; then waits for the dialog to go.
+e2e_dialog_enter() { # TITLE PATH
+  local deadline=$((SECONDS + 10)) dialog= focus
+  while :; do
+    dialog=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
+    if [[ -n $dialog ]]; then
+      focus=$(xdotool getwindowfocus 2>/dev/null || true)
+      [[ $focus == "$dialog" ]] && break
+    fi
+    ((SECONDS < deadline)) || e2e_fail "no focused dialog '$1' within 10s"
+    sleep 0.05
+  done
+  # The name box has the focus when the dialog opens; clear whatever it holds.
+  xdotool key --clearmodifiers ctrl+a BackSpace
+  xdotool type --delay 5 -- "$2"
+  xdotool key Return
+  deadline=$((SECONDS + 10))
+  while xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; do
+    ((SECONDS < deadline)) || e2e_fail "the dialog '$1' stayed open after entering $2"
+    sleep 0.05
+  done
+}
+
+# Waits until the playlist reads exactly the lines of EXPECTED.
+velmora_wait_list() { # EXPECTED [TIMEOUT]
+  local deadline=$((SECONDS + ${2:-10})) items
+  while :; do
+    items=$(velmora_list_items)
+    [[ $items == "$1" ]] && return 0
+    ((SECONDS < deadline)) || e2e_fail "the playlist reads:
+$items
+expected:
+$1"
+    sleep 0.1
+  done
+}
+
+# Waits until FILE holds exactly the bytes of EXPECTED_FILE.
+e2e_wait_bytes() { # FILE EXPECTED_FILE [TIMEOUT]
+  local deadline=$((SECONDS + ${3:-10}))
+  until cmp -s -- "$1" "$2"; do
+    ((SECONDS < deadline)) || {
+      e2e_log "expected:"; od -c -- "$2" | head -n 20 >&2
+      e2e_log "found:"; od -c -- "$1" 2>&1 | head -n 20 >&2
+      e2e_fail "$1 does not hold the expected bytes"
+    }
+    sleep 0.1
+  done
 }
 
 # ---------------------------------------------------------------- clean-up
