@@ -37,6 +37,7 @@ SAVE_TIMEOUT = 120  # a save that takes longer is reported as missing  # the eng
 
 BINARY = os.environ["VELMORA_BINARY"]
 DECODE_BENCH = os.environ["VELMORA_DECODE_BENCH"]
+BARE_WINDOW = os.environ["VELMORA_BARE_WINDOW"]
 MEDIA = os.environ["VELMORA_BENCH_MEDIA"]
 SCRATCH = os.environ["VELMORA_E2E_DIR"]
 
@@ -191,15 +192,17 @@ def cpu_ns(pid):
     return total
 
 
-def switches(pid):
-    """Voluntary and involuntary context switches per thread: {(tid, name): count}."""
+def thread_stats(pid):
+    """Per thread: {(tid, name): (CPU ns, voluntary + involuntary context switches)}."""
     result = {}
     for tid in task_ids(pid):
+        fields = read_text(f"/proc/{pid}/task/{tid}/schedstat").split()
         count = 0
         for line in read_text(f"/proc/{pid}/task/{tid}/status").splitlines():
             if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
                 count += int(line.split()[1])
-        result[(tid, read_text(f"/proc/{pid}/task/{tid}/comm").strip())] = count
+        name = read_text(f"/proc/{pid}/task/{tid}/comm").strip()
+        result[(tid, name)] = (int(fields[0]) if fields else 0, count)
     return result
 
 
@@ -211,15 +214,37 @@ def status_kb(pid, field):
 
 
 def measure_idle(pid, seconds):
-    """(% of a core, wake-ups per second, per-thread wake-ups) over `seconds`."""
-    cpu0, sw0 = cpu_ns(pid), switches(pid)
+    """(% of a core, wake-ups per second) over `seconds`; logs what each thread did."""
+    before = thread_stats(pid)
     t0 = now()
     time.sleep(seconds)
-    cpu1, sw1 = cpu_ns(pid), switches(pid)
+    after = thread_stats(pid)
     elapsed = now() - t0
-    per_thread = {key: sw1[key] - sw0.get(key, 0) for key in sw1 if sw1[key] - sw0.get(key, 0)}
-    total = sum(per_thread.values())
-    return 100.0 * (cpu1 - cpu0) / 1e9 / elapsed, total / elapsed, per_thread
+    cpu = wakeups = 0
+    threads = []
+    for key, (c1, w1) in after.items():
+        c0, w0 = before.get(key, (0, 0))
+        cpu += c1 - c0
+        wakeups += w1 - w0
+        if c1 != c0 or w1 != w0:
+            threads.append(f"{key[1]}({key[0]}) {100.0 * (c1 - c0) / 1e9 / elapsed:.2f}% "
+                           f"{(w1 - w0) / elapsed:.1f}/s")
+    gone = [f"{name}({tid})" for tid, name in before if (tid, name) not in after]
+    log(f"  pid {pid} over {elapsed:.1f} s, by thread: {', '.join(threads) or 'nothing'}"
+        + (f"; ended: {', '.join(gone)}" if gone else ""))
+    return 100.0 * cpu / 1e9 / elapsed, wakeups / elapsed
+
+
+def log_memory(pid):
+    fields = ("VmHWM", "VmRSS", "RssAnon", "RssFile", "RssShmem")
+    rollup = {}
+    for line in read_text(f"/proc/{pid}/smaps_rollup").splitlines():
+        parts = line.split()
+        if len(parts) == 3 and parts[2] == "kB":
+            rollup[parts[0].rstrip(":")] = int(parts[1])
+    private = rollup.get("Private_Clean", 0) + rollup.get("Private_Dirty", 0)
+    log("  memory: " + ", ".join(f"{f} {(status_kb(pid, f) or 0) / 1024:.1f} MB" for f in fields)
+        + f", Pss {rollup.get('Pss', 0) / 1024:.1f} MB, private {private / 1024:.1f} MB")
 
 
 def stop_process(proc):
@@ -431,8 +456,28 @@ def gap_between(recorder, first_onset):
     return ms(end, resumed)
 
 
+def bare_window_mapped(watcher):
+    """Launch to mapped window of an empty Qt main window, in ms."""
+    launched = now()
+    proc = subprocess.Popen([BARE_WINDOW], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            stdin=subprocess.DEVNULL)
+    try:
+        deadline = now() + 30
+        while now() < deadline and proc.poll() is None:
+            out = xdotool("search", "--maxdepth", 1, "--onlyvisible", "--all", "--pid", proc.pid,
+                          "--name", "^bare window$").split()
+            if out:
+                return ms(launched, watcher.mapped_at(int(out[0]), launched))
+            time.sleep(0.02)
+        return None
+    finally:
+        stop_process(proc)
+
+
 def bench_startup(watcher, recorder):
     for _ in range(RUNS):
+        note("bare_mapped", "qt", bare_window_mapped(watcher))
+        time.sleep(0.3)
         player = Player(watcher, [TONE_A, TONE_B])
         mapped = player.wait_window()
         note("mapped", "velmora", ms(player.launched, mapped))
@@ -460,17 +505,18 @@ def bench_playback(watcher, recorder):
         if recorder.onset_after(player.launched, 10) is None:
             raise SystemExit("bench: the long track is not heard")
         time.sleep(2)
-        cpu, _, _ = measure_idle(player.pid, CPU_SECONDS)
+        cpu, _ = measure_idle(player.pid, CPU_SECONDS)
         note("cpu", "velmora", cpu)
+        log_memory(player.pid)
         note("hwm", "velmora", status_kb(player.pid, "VmHWM") / 1024)
+        note("anon", "velmora", status_kb(player.pid, "RssAnon") / 1024)
 
         clicked = player.toolbar("暂停")
         note("pause", "velmora", ms(clicked, recorder.silence_after(clicked, 3)))
         time.sleep(IDLE_SETTLE)
-        cpu, wakeups, threads = measure_idle(player.pid, IDLE_SECONDS)
+        cpu, wakeups = measure_idle(player.pid, IDLE_SECONDS)
         note("idle_paused_cpu", "velmora", cpu)
         note("idle_paused_wakeups", "velmora", wakeups)
-        log(f"  paused, wake-ups by thread: {threads}")
 
         clicked = player.toolbar("播放")
         note("resume", "velmora", ms(clicked, recorder.onset_after(clicked, 3)))
@@ -478,19 +524,20 @@ def bench_playback(watcher, recorder):
         clicked = player.toolbar("停止")
         note("stop", "velmora", ms(clicked, recorder.silence_after(clicked, 3)))
         time.sleep(IDLE_SETTLE)
-        cpu, wakeups, threads = measure_idle(player.pid, IDLE_SECONDS)
+        cpu, wakeups = measure_idle(player.pid, IDLE_SECONDS)
         note("idle_stopped_cpu", "velmora", cpu)
         note("idle_stopped_wakeups", "velmora", wakeups)
-        log(f"  stopped, wake-ups by thread: {threads}")
         player.stop()
 
         proc = mpg123(LONG)
         if recorder.onset_after(now(), 10) is None:
             raise SystemExit("bench: mpg123 is not heard")
         time.sleep(2)
-        cpu, _, _ = measure_idle(proc.pid, CPU_SECONDS)
+        cpu, _ = measure_idle(proc.pid, CPU_SECONDS)
         note("cpu", "mpg123", cpu)
+        log_memory(proc.pid)
         note("hwm", "mpg123", status_kb(proc.pid, "VmHWM") / 1024)
+        note("anon", "mpg123", status_kb(proc.pid, "RssAnon") / 1024)
         stop_process(proc)
         time.sleep(0.5)
 
@@ -541,6 +588,8 @@ def bench_big_list(watcher):
         settled = player.wait_settled(mapped)
         note("big_settled", "velmora", ms(player.launched, settled))
         note("big_rss", "velmora", status_kb(player.pid, "VmRSS") / 1024)
+        note("big_anon", "velmora", status_kb(player.pid, "RssAnon") / 1024)
+        log_memory(player.pid)
 
         before = os.stat(player.playlist)
         clicked = player.popup_item(3, 6)  # 保存
@@ -568,6 +617,7 @@ def fmt(value, digits):
 
 def main():
     log(f"{'quick' if QUICK else 'full'} run: {RUNS} run(s) per figure")
+    load_before = os.getloadavg()[0]
     watcher = MapWatcher()
     recorder = SinkRecorder()
     try:
@@ -602,15 +652,18 @@ def main():
     row("Playback CPU over %d s (%% of a core)" % CPU_SECONDS, "cpu", 2,
         "≤ 1.5x mpg123 (≈0.45%)", (lambda v: v <= 1.5 * mpg_cpu) if mpg_cpu else None, ratio=True)
     row("Peak RSS while playing, VmHWM (MB)", "hwm", 1, "< 35 MB", lambda v: v < 35, ratio=True)
+    row("  of which private (RssAnon, MB)", "anon", 1, "—", None, ratio=True)
     row("Idle stopped: CPU (% of a core)", "idle_stopped_cpu", 3, "0.0%", lambda v: v < 0.05, False)
     row("Idle stopped: wake-ups per second", "idle_stopped_wakeups", 2, "none periodic", lambda v: v <= 0.1, False)
     row("Idle paused: CPU (% of a core)", "idle_paused_cpu", 3, "0.0%", lambda v: v < 0.05, False)
     row("Idle paused: wake-ups per second", "idle_paused_wakeups", 2, "none periodic", lambda v: v <= 0.1, False)
     row("Launch to window mapped (ms)", "mapped", 0, "≤ 50 ms", lambda v: v <= 50, False)
+    rows.append(("  floor: empty Qt window, launch to mapped", fmt(median("bare_mapped", "qt"), 0), "—", "—", "—", "—"))
     row("Launch to first sound at the sink (ms)", "first_sound", 0, "—", None)
     row("100k list: launch to window mapped (ms)", "big_mapped", 0, "—", None, False)
     row("100k list: launch to settled window (ms)", "big_settled", 0, "< 500 ms", lambda v: v < 500, False)
     row("100k list: RSS when settled (MB)", "big_rss", 1, "< 60 MB", lambda v: v < 60, False)
+    row("  of which private (RssAnon, MB)", "big_anon", 1, "—", None, False)
     row("100k list: 保存 until written (ms)", "big_save", 0, "< 500 ms", lambda v: v < 500, False)
     row("Pause to silence at the sink (ms)", "pause", 0, "≤ 50 ms", lambda v: v <= 50)
     row("Resume (播放 after 暂停) to sound (ms)", "resume", 0, "—", None, False)
@@ -625,8 +678,10 @@ def main():
         return "  ".join(pad(c, w) for c, w in zip(cells, widths)).rstrip()
 
     print()
+    # Other work on the machine shows in every figure; the load says how much there was.
     print(f"Velmora benchmark ({'quick, 1 run' if QUICK else f'median of {RUNS} runs'}; "
-          "PulseAudio null sink, Xvfb)")
+          f"PulseAudio null sink, Xvfb; {os.cpu_count()} cores, load average "
+          f"{load_before:.2f} before, {os.getloadavg()[0]:.2f} after)")
     print(line(headers))
     print(line(["-" * w for w in widths]))
     for r in rows:
