@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Velmora and runs every test:
-#   1. the normal build in build/: unit tests and the end-to-end tests (Xvfb, PulseAudio null sink);
-#   2. an AddressSanitizer/UBSan build in build-asan/: the unit tests again;
-#   3. fuzz smoke runs.
+#   1. an AddressSanitizer/UBSan build in build-asan/: the unit tests, where a memory
+#      error, a leak or undefined behaviour fails the test that hits it;
+#   2. the player as users get it, built in build/: the end-to-end tests (Xvfb,
+#      PulseAudio null sink, tray);
+#   3. the fuzz targets: every committed input once, then a short run of each.
 # Exits non-zero when any step fails; later steps still run so one report shows everything.
 #
-# Arguments are passed to the first ctest run (e.g. `scripts/test.sh -R m3u`).
-# VELMORA_TEST_SANITIZE=0 skips step 2, VELMORA_TEST_FUZZ=0 skips step 3.
+# Arguments are passed to both ctest runs (e.g. `scripts/test.sh -R m3u`).
+# VELMORA_TEST_E2E=0 skips step 2, VELMORA_TEST_FUZZ=0 skips step 3,
+# VELMORA_TEST_FUZZ_SECONDS sets the length of each fuzz run (default 20).
 set -uo pipefail
 cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.."
 
@@ -26,10 +29,13 @@ step() { # name command...
   fi
 }
 
-configure_and_build() { # build-dir cmake-options...
-  local dir=$1
+configure_and_build() { # build-dir [cmake-option...] [-- build-option...]
+  local dir=$1 configure=() build=()
   shift
-  cmake -S . -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j"$jobs"
+  while (($#)) && [[ $1 != -- ]]; do configure+=("$1"); shift; done
+  (($#)) && shift
+  build=("$@")
+  cmake -S . -B "$dir" "${configure[@]}" >/dev/null && cmake --build "$dir" -j"$jobs" "${build[@]}"
 }
 
 run_ctest() { # build-dir ctest-options...
@@ -38,19 +44,20 @@ run_ctest() { # build-dir ctest-options...
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" "$@"
 }
 
-main_build_and_tests() {
-  step "build" configure_and_build build || return
-  step "tests" run_ctest build "$@"
-}
-
-# Memory and undefined-behaviour errors abort the test that hits them. The
-# end-to-end tests are left out: they exercise the same code as the normal build.
+# The unit tests run once, in the sanitizer build: they are the same tests either way,
+# and building them twice would double the time of the whole run.
 sanitizer_build_and_tests() {
-  [[ ${VELMORA_TEST_SANITIZE:-1} != 0 ]] || return 0
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
   step "sanitizer build" configure_and_build build-asan -DVELMORA_SANITIZE=ON || return
-  step "sanitizer tests" run_ctest build-asan -LE e2e
+  step "unit tests" run_ctest build-asan -LE e2e "$@"
+}
+
+# The end-to-end tests need only the player itself, built as users build it.
+player_build_and_e2e() {
+  [[ ${VELMORA_TEST_E2E:-1} != 0 ]] || return 0
+  step "player build" configure_and_build build -- --target velmora velmora_fixtures || return
+  step "end-to-end tests" run_ctest build -L e2e "$@"
 }
 
 # Short libFuzzer runs of every fuzz target, to catch crashes on the seed corpora.
@@ -62,8 +69,8 @@ fuzz_smoke() {
 }
 
 step "dependencies" bash scripts/deps.sh || exit 1
-main_build_and_tests "$@"
-sanitizer_build_and_tests
+sanitizer_build_and_tests "$@"
+player_build_and_e2e "$@"
 fuzz_smoke
 
 if ((${#failed[@]})); then
