@@ -354,8 +354,11 @@ void Form1::List1_MouseDown(int button)
 
 void Form1::ShowForm()
 {
-    setWindowState(windowState() & ~Qt::WindowMinimized);
+    // Shown before it is restored: restoring a hidden minimised window maps it at once,
+    // before the stay-on-top state is set again, and a window manager then takes it for
+    // an ordinary window.
     show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
 }

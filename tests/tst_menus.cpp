@@ -65,6 +65,7 @@ private slots:
     void keyboardSelectionOffersBoth();
     void addFromMenuDisablesAfterwards();
     void trayMenuShowsWindow();
+    void trayMenuShowsMinimisedWindowBeforeRestoring();
     void add_data();
     void add();
     void addSameFileTwiceAndCancel();
@@ -153,6 +154,40 @@ void MenusTest::trayMenuShowsWindow()
     w->form->hide();
     QVERIFY(!w->form->isVisible());
     w->form->munShow->trigger();
+    QVERIFY(w->form->isVisible());
+    QVERIFY(!w->form->isMinimized());
+    QVERIFY(w->form->windowFlags() & Qt::WindowStaysOnTopHint);
+}
+
+// A window hidden to the tray while minimised: restoring it while still hidden would
+// map it before it is shown with its stay-on-top state, and a window manager would then
+// keep it among ordinary windows. So it has to be visible when it stops being minimised.
+void MenusTest::trayMenuShowsMinimisedWindowBeforeRestoring()
+{
+    struct Recorder : QObject
+    {
+        QStringList seen;
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            auto *widget = static_cast<QWidget *>(watched);
+            if (event->type() == QEvent::Show)
+                seen << QStringLiteral("shown");
+            else if (event->type() == QEvent::WindowStateChange && !widget->isMinimized())
+                seen << (widget->isVisible() ? QStringLiteral("restored while visible")
+                                             : QStringLiteral("restored while hidden"));
+            return false;
+        }
+    } recorder;
+
+    w->form->setWindowState(w->form->windowState() | Qt::WindowMinimized);
+    w->form->hide();
+    QVERIFY(w->form->isMinimized());
+    w->form->installEventFilter(&recorder);
+    w->form->munShow->trigger();
+    w->form->removeEventFilter(&recorder);
+    QVERIFY2(recorder.seen.startsWith(QStringLiteral("shown")) && !recorder.seen.contains("restored while hidden")
+                 && recorder.seen.contains("restored while visible"),
+             qPrintable(recorder.seen.join(u',')));
     QVERIFY(w->form->isVisible());
     QVERIFY(!w->form->isMinimized());
     QVERIFY(w->form->windowFlags() & Qt::WindowStaysOnTopHint);
