@@ -271,9 +271,18 @@ velmora_wait_frame() { # MIN [TIMEOUT]
 
 velmora_list_items() { e2e_a11y names "list item" || true; }
 
+# Moves the pointer and waits until it is there (xdotool's --sync would wait forever
+# for a pointer that is there already).
+e2e_move() { # X Y
+  local X= Y= SCREEN= WINDOW=
+  eval "$(xdotool getmouselocation --shell 2>/dev/null | grep -E '^(X|Y|SCREEN|WINDOW)=[0-9]+$')" || true
+  [[ ${X:-} == "$1" && ${Y:-} == "$2" ]] && return 0
+  xdotool mousemove --sync "$1" "$2"
+}
+
 # Clicks at X Y (default: left button) and notes the moment in E2E_CLICK_TIME.
 e2e_click_xy() { # X Y [BUTTON]
-  xdotool mousemove --sync "$1" "$2"
+  e2e_move "$1" "$2"
   E2E_CLICK_TIME=$EPOCHREALTIME
   xdotool click "${3:-1}"
 }
@@ -313,7 +322,8 @@ e2e_open_menu() { # COMMAND...
 e2e_tray_menu() {
   local xy
   xy=$(e2e_tray_xy) || e2e_fail "the program's icon is not in the tray"
-  e2e_open_menu xdotool mousemove --sync ${xy} click 3
+  e2e_move ${xy}
+  e2e_open_menu xdotool click 3
 }
 
 # The playlist menu, opened with the right button on the list (at X Y, default: a
@@ -325,7 +335,8 @@ e2e_list_menu() { # [X Y]
   else
     read -r x y < <(e2e_a11y list-blank) || e2e_fail "no blank part of the playlist to click"
   fi
-  e2e_open_menu xdotool mousemove --sync "$x" "$y" click 3
+  e2e_move "$x" "$y"
+  e2e_open_menu xdotool click 3
 }
 
 # "enabled" or "disabled" for an item of the open menu; fails when there is no such item.
