@@ -250,7 +250,13 @@ def log_memory(pid):
         + f", Pss {rollup.get('Pss', 0) / 1024:.1f} MB, private {private / 1024:.1f} MB")
 
 
+# Processes started and not yet stopped: a stage that fails must not leave one
+# playing into the next stage's measurements.
+LIVE = set()
+
+
 def stop_process(proc):
+    LIVE.discard(proc)
     if proc.poll() is None:
         proc.terminate()
         try:
@@ -326,6 +332,7 @@ class Player:
         self.proc = subprocess.Popen([self.binary], stdout=self.log, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL, cwd=self.dir)
         self.pid = self.proc.pid
+        LIVE.add(self.proc)
 
     def wait_window(self, timeout=30):
         """Clock time at which the main window was mapped."""
@@ -416,8 +423,10 @@ def m3u_bytes(entries):
 
 
 def mpg123(*args, stdin=None):
-    return subprocess.Popen(["mpg123", "-q", "-o", "pulse", *args], stdout=subprocess.DEVNULL,
+    proc = subprocess.Popen(["mpg123", "-q", "-o", "pulse", *args], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, stdin=stdin or subprocess.DEVNULL)
+    LIVE.add(proc)
+    return proc
 
 
 # ---------------------------------------------------------------- the figures
@@ -631,6 +640,7 @@ def main():
     load_before = os.getloadavg()[0]
     watcher = MapWatcher()
     recorder = SinkRecorder()
+    failed = []
     try:
         stages = [("decode", "decode speed", bench_decode),
                   ("startup", "start-up and gap", lambda: bench_startup(watcher, recorder)),
@@ -642,7 +652,13 @@ def main():
             if only and key not in only.split(","):
                 continue
             log(f"--- {name}")
-            stage()
+            try:
+                stage()
+            except (Exception, SystemExit) as error:  # the other stages still run
+                log(f"stage {key} failed: {error}")
+                failed.append(key)
+                for proc in list(LIVE):
+                    stop_process(proc)
     finally:
         recorder.stop()
         watcher.stop()
@@ -699,7 +715,9 @@ def main():
     print(line(["-" * w for w in widths]))
     for r in rows:
         print(line(r))
-    return 0
+    if failed:
+        print(f"Stages that failed (see the log): {', '.join(failed)}")
+    return 1 if failed else 0
 
 
 def display_width(text):
