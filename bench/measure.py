@@ -577,23 +577,28 @@ def bench_seek(watcher, recorder):
     player.stop()
     time.sleep(0.5)
 
+    # mpg123's remote control: each run loads the track afresh (playing from its silent
+    # start), jumps into the tone, then pauses.
     proc = mpg123("-R", stdin=subprocess.PIPE)
-    proc.stdin.write(f"LOAD {SEEK}\n".encode())
-    proc.stdin.flush()
-    time.sleep(1.5)
-    for _ in range(RUNS):
+
+    def send(command):
         t = now()
-        proc.stdin.write(f"JUMP {SEEK_SECONDS * 0.75:.0f}s\n".encode())
+        proc.stdin.write(f"{command}\n".encode())
         proc.stdin.flush()
+        return t
+
+    for _ in range(RUNS):
+        send(f"LOAD {SEEK}")
+        time.sleep(1.5)
+        if recorder.silence_after(now() - 0.3, 1, hold=0.2) is None:
+            raise SystemExit("bench: mpg123 does not play the seek track's silent start")
+        t = send(f"JUMP {SEEK_SECONDS * 0.75:.0f}s")
         note("seek", "mpg123", ms(t, recorder.onset_after(t, 3)))
         time.sleep(1)
-        t = now()
-        proc.stdin.write(b"PAUSE\n")
-        proc.stdin.flush()
+        t = send("PAUSE")
         note("pause", "mpg123", ms(t, recorder.silence_after(t, 3)))
-        proc.stdin.write(f"JUMP {SEEK_SECONDS * 0.1:.0f}s\nPAUSE\n".encode())
-        proc.stdin.flush()
-        time.sleep(1.5)
+        time.sleep(0.5)
+    send("QUIT")
     stop_process(proc)
 
 
