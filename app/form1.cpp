@@ -331,9 +331,19 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         // A right-button press only opens the menu; it never changes the selection.
         return button == 2;
     }
-    if (watched == Slider1 && event->type() == QEvent::MouseButtonRelease && Slider1->isEnabled()) {
-        // Let the slider take the click first, then seek to where it now stands.
-        QTimer::singleShot(0, m_playback.get(), &PlaybackHandlers::Slider1_Click);
+    if (watched == Slider1 && event->type() == QEvent::MouseButtonPress)
+        m_playback->setSliderHeld(true);
+    if (watched == Slider1 && event->type() == QEvent::MouseButtonRelease) {
+        if (Slider1->isEnabled()) {
+            // Let the slider take the click first, then seek to where it now stands;
+            // position reports queued meanwhile must not move it back before that.
+            QTimer::singleShot(0, m_playback.get(), [playback = m_playback.get()] {
+                playback->Slider1_Click();
+                playback->setSliderHeld(false);
+            });
+        } else {
+            m_playback->setSliderHeld(false);
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -144,7 +144,9 @@ void PlaybackHandlers::munPause_Click()
 
 void PlaybackHandlers::Mp3Play1_PositionChanged(qint32 frame)
 {
-    m_ui.Slider1->setValue(frame);
+    // Reports come ten times a second, more often than a click takes.
+    if (!m_sliderHeld)
+        m_ui.Slider1->setValue(frame);
     const qint64 value = m_ui.Slider1->value();
     const qint64 maximum = m_ui.Slider1->maximum();
     m_ui.framePanel->setText(framePanelText(value, maximum, m_ui.Mp3Play1->GetFrameCount()));

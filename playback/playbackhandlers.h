@@ -23,6 +23,9 @@ public:
     qint16 openCurrentTrack();
     // Selects an entry the way a click does (the window's selection handling runs).
     void selectEntry(int row);
+    // While a mouse button is held on the slider, position reports leave its value
+    // alone, so that the click seeks to where the user put it.
+    void setSliderHeld(bool held) { m_sliderHeld = held; }
 
 public slots:
     void runPlay_Click();
@@ -44,6 +47,7 @@ private:
 
     PlayerVars &m_vars;
     PlayerControls m_ui;
+    bool m_sliderHeld = false;
 };
 
 } // namespace velmora

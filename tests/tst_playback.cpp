@@ -44,6 +44,8 @@ private slots:
     void startNeedsMoreThanFourCharacters();
     void positionUpdatesSliderAndPanels();
     void sliderClickSeeks();
+    void sliderClickSeeksDespiteReportsWhileHeld_data();
+    void sliderClickSeeksDespiteReportsWhileHeld();
     void pauseToggle();
     void pauseResumeAfterNewTrackStarted();
     void resumeNeedsAPath();
@@ -257,6 +259,45 @@ void PlaybackTest::sliderClickSeeks()
     w.form->playback().Slider1_Click();
     QCOMPARE(w.engine->calls, QStringList{"SeekFrame(4500)"});
     QCOMPARE(w.form->StatusPanel3->text(), before);
+}
+
+// A click takes longer than the time between two position reports: those that come
+// while the button is down, or before the click is handled, must not undo it.
+void PlaybackTest::sliderClickSeeksDespiteReportsWhileHeld_data()
+{
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<int>("expected");
+    // The middle button sets the slider to the point clicked, the left one steps a page.
+    QTest::newRow("middle button") << Qt::MiddleButton << 6750;
+    QTest::newRow("left button") << Qt::LeftButton << 1180;
+}
+
+void PlaybackTest::sliderClickSeeksDespiteReportsWhileHeld()
+{
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(int, expected);
+    TestWindow w;
+    w.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+    QSlider *slider = w.form->Slider1;
+    slider->setEnabled(true);
+    slider->setMaximum(9000);
+    slider->setPageStep(180);
+    w.engine->reportPosition(1000);
+    const QPoint threeQuarters(slider->width() * 3 / 4, slider->height() / 2);
+
+    QTest::mousePress(slider, button, {}, threeQuarters);
+    const int held = slider->value();
+    QVERIFY2(qAbs(held - expected) <= 200, qPrintable(QString::number(held)));
+    w.engine->reportPosition(1005);
+    QCOMPARE(slider->value(), held);
+    QTest::mouseRelease(slider, button, {}, threeQuarters);
+    w.engine->reportPosition(1010); // already queued when the click is handled
+    QTRY_COMPARE(w.engine->calls.filter(QStringLiteral("SeekFrame")),
+                 QStringList{QStringLiteral("SeekFrame(%1)").arg(held)});
+    // Afterwards the reports move the slider again.
+    w.engine->reportPosition(held + 40);
+    QCOMPARE(slider->value(), held + 40);
 }
 
 void PlaybackTest::pauseToggle()
