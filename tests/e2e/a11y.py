@@ -9,9 +9,10 @@
   a11y.py states ROLE NAME           states of the first widget of ROLE named NAME
   a11y.py extents ROLE NAME          its place on the screen: x y width height
   a11y.py list-blank                 a point of the playlist below its last entry: x y
-  a11y.py popup [--timeout S] CMD... runs CMD (a click that opens a pop-up menu), waits for
-                                     the menu and prints its items: caption, TAB,
-                                     enabled|disabled, TAB, x y width height
+  a11y.py popup [--timeout S] [--items N] CMD...
+                                     runs CMD (a click that opens a pop-up menu), waits for
+                                     the menu (and its N items) and prints its items:
+                                     caption, TAB, enabled|disabled, TAB, x y width height
 
 Pop-up menus are not children of the application in the tree, so they are caught by
 the event that announces them. Needs the system's python3 with pyatspi (python3-pyatspi).
@@ -52,6 +53,9 @@ def find_app():
     for app in children(desktop):
         try:
             if app.get_name() == APP_NAME and app.get_child_count() > 0:
+                # Read states and texts from the program itself, never from a cache
+                # that events may not have brought up to date yet.
+                app.set_cache_mask(Atspi.Cache.NONE)
                 return app
         except GLib.Error:
             continue
@@ -130,7 +134,7 @@ def cmd_list_blank():
     print(f"{box.x + box.width // 3} {y}")
 
 
-def cmd_popup(timeout, command):
+def cmd_popup(timeout, items, command):
     menus = []
 
     def on_event(event):
@@ -157,13 +161,39 @@ def cmd_popup(timeout, command):
     if not menus:
         fail(f"no pop-up menu showed within {timeout:g}s")
     menu = menus[0]
-    # The items are laid out by the time the menu is shown; give a moment if not.
-    deadline = time.monotonic() + 2
-    while menu.get_child_count() == 0 and time.monotonic() < deadline:
+    # On a busy machine the announcement can come before every item is on the bus:
+    # read until the items are all there and laid out.
+    deadline = time.monotonic() + 5
+    while True:
+        lines = menu_lines(menu, items)
+        if lines is not None or time.monotonic() > deadline:
+            break
         time.sleep(0.05)
-    for item in children(menu):
-        enabled = "enabled" if "enabled" in states_of(item) else "disabled"
-        print(f"{item.get_name()}\t{enabled}\t{extents_text(item)}")
+    if lines is None:
+        fail("the pop-up menu's items did not all appear")
+    print("\n".join(lines))
+
+
+def menu_lines(menu, items):
+    """Caption, state and place of every item, or None while some are missing."""
+    try:
+        menu.clear_cache()
+        count = menu.get_child_count()
+        if count == 0 or count < items:
+            return None
+        lines = []
+        for i in range(count):
+            item = menu.get_child_at_index(i)
+            if item is None:
+                return None
+            box = item.get_extents(Atspi.CoordType.SCREEN)
+            if box.width <= 0 or box.height <= 0:
+                return None
+            enabled = "enabled" if "enabled" in states_of(item) else "disabled"
+            lines.append(f"{item.get_name()}\t{enabled}\t{box.x} {box.y} {box.width} {box.height}")
+        return lines
+    except GLib.Error:
+        return None
 
 
 def main():
@@ -186,12 +216,16 @@ def main():
     elif command == "list-blank":
         cmd_list_blank()
     elif command == "popup" and rest:
-        timeout = 5.0
-        if rest[0] == "--timeout":
-            timeout, rest = float(rest[1]), rest[2:]
+        timeout, items = 5.0, 1
+        while rest and rest[0] in ("--timeout", "--items") and len(rest) > 1:
+            if rest[0] == "--timeout":
+                timeout = float(rest[1])
+            else:
+                items = int(rest[1])
+            rest = rest[2:]
         if not rest:
             fail("popup needs a command")
-        cmd_popup(timeout, rest)
+        cmd_popup(timeout, items, rest)
     else:
         fail(__doc__)
 

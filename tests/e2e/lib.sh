@@ -280,11 +280,18 @@ e2e_move() { # X Y
   xdotool mousemove --sync "$1" "$2"
 }
 
-# Clicks at X Y (default: left button) and notes the moment in E2E_CLICK_TIME.
-e2e_click_xy() { # X Y [BUTTON]
+# Clicks at X Y (default: left button) and notes the moment in E2E_CLICK_TIME. With
+# HOLD (seconds) the button stays down that long, as a person's click does.
+e2e_click_xy() { # X Y [BUTTON] [HOLD]
   e2e_move "$1" "$2"
   E2E_CLICK_TIME=$EPOCHREALTIME
-  xdotool click "${3:-1}"
+  if [[ -n ${4:-} ]]; then
+    xdotool mousedown "${3:-1}"
+    sleep "$4"
+    xdotool mouseup "${3:-1}"
+  else
+    xdotool click "${3:-1}"
+  fi
 }
 
 # Clicks the middle of the widget of ROLE named NAME.
@@ -305,17 +312,14 @@ e2e_tray_xy() {
   echo "$((x + 11)) $((y + 11))"
 }
 
-# Opens a pop-up menu with COMMAND and keeps its items in E2E_MENU ("caption TAB
-# enabled|disabled TAB x y w h" lines). Retries once: the first press may only focus.
-e2e_open_menu() { # COMMAND...
-  local attempt
-  for attempt in 1 2; do
-    if E2E_MENU=$(e2e_a11y popup --timeout 5 "$@") && [[ -n $E2E_MENU ]]; then
-      return 0
-    fi
-    xdotool key Escape
-  done
-  e2e_fail "no pop-up menu from: $*"
+# Opens a pop-up menu of ITEMS items with COMMAND and keeps them in E2E_MENU ("caption
+# TAB enabled|disabled TAB x y w h" lines). No second try: every press on the list
+# changes the states of its menu's items.
+e2e_open_menu() { # ITEMS COMMAND...
+  local items=$1
+  shift
+  E2E_MENU=$(e2e_a11y popup --timeout 20 --items "$items" "$@") && [[ -n $E2E_MENU ]] \
+    || e2e_fail "no pop-up menu of $items items from: $*"
 }
 
 # The tray menu, opened with the right button on the tray icon.
@@ -323,7 +327,7 @@ e2e_tray_menu() {
   local xy
   xy=$(e2e_tray_xy) || e2e_fail "the program's icon is not in the tray"
   e2e_move ${xy}
-  e2e_open_menu xdotool click 3
+  e2e_open_menu 4 xdotool click 3
 }
 
 # The playlist menu, opened with the right button on the list (at X Y, default: a
@@ -336,7 +340,7 @@ e2e_list_menu() { # [X Y]
     read -r x y < <(e2e_a11y list-blank) || e2e_fail "no blank part of the playlist to click"
   fi
   e2e_move "$x" "$y"
-  e2e_open_menu xdotool click 3
+  e2e_open_menu 6 xdotool click 3
 }
 
 # "enabled" or "disabled" for an item of the open menu; fails when there is no such item.

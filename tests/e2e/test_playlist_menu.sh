@@ -8,8 +8,10 @@ source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 e2e_a11y_on
 music=$VELMORA_E2E_DIR/音乐
 mkdir -p -- "$music" "$VELMORA_E2E_DIR/lists"
-cp -- "$(e2e_tone_mp3 440)" "$music/甲.mp3"
-cp -- "$(e2e_tone_mp3 880)" "$music/乙.mp3"
+# Long enough that no track ends during the test: an end would move the selection
+# and so change the menu's states.
+cp -- "$(e2e_steps_mp3 long440 440:60)" "$music/甲.mp3"
+cp -- "$(e2e_steps_mp3 long880 880:60)" "$music/乙.mp3"
 added=$VELMORA_E2E_DIR/lists/added_tone.mp3
 cp -- "$(e2e_tone_mp3 440)" "$added"
 app=$(velmora_prepare)

@@ -92,7 +92,13 @@ back=$(e2e_find_tone "$wav" 660 --after "$t" --min-seconds 0.2 || e2e_find_tone 
   || e2e_fail "no sound of the paused part after resuming at ${t}s"
 awk -v b="$back" -v t="$t" 'BEGIN { exit !(b - t < 1.0) }' || e2e_fail "sound came back only at ${back}s after resuming at ${t}s"
 
-# Play after stop starts the same track from its beginning.
-awk -v a="$first_440" -v r="$replay" 'BEGIN { exit !(a - r < 1.0) }' \
+# Play after stop starts the same track from its beginning: 440 Hz is the first tone
+# heard after the click, and it comes promptly.
+awk -v a="$first_440" -v r="$replay" 'BEGIN { exit !(a - r < 1.5) }' \
   || e2e_fail "play after stop: 440 Hz heard at ${first_440}s, play clicked at ${replay}s"
+for hz in 660 880 1320; do
+  other=$(e2e_find_tone "$wav" "$hz" --after "$replay" --min-seconds 0.2) || continue
+  awk -v o="$other" -v a="$first_440" 'BEGIN { exit !(o > a) }' \
+    || e2e_fail "play after stop: $hz Hz at ${other}s came before the start of the track (${first_440}s)"
+done
 e2e_log "resumed sound at ${back}s (resume at ${t}s); replay from the start at ${first_440}s"
