@@ -159,17 +159,14 @@ QString withDetail(const QString &reason, const QString &detail)
 
 QString decodePlaylistText(const QByteArray &bytes)
 {
+    // Validating first spares a big GB18030 list a whole UTF-8 decode thrown away.
     // The UTF-8 decoder drops one leading BOM by itself. Stateless, so a sequence cut
     // off at the end counts as an error instead of waiting for more input.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError() || bytes.startsWith("\xEF\xBB\xBF"))
-        return text;
-
     QStringDecoder gb18030("GB18030");
-    if (!gb18030.isValid())
-        return text; // UTF-8 with replacement characters is the best left
-    text = gb18030.decode(bytes);
+    if (bytes.startsWith("\xEF\xBB\xBF") || QByteArrayView(bytes).isValidUtf8() || !gb18030.isValid())
+        return QStringDecoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless).decode(bytes);
+
+    QString text = gb18030.decode(bytes);
     // A multi-byte sequence cut off at the very end would otherwise vanish silently:
     // a trailing line feed can never continue a sequence, so it flushes it out as a
     // replacement character, and is then removed again.
