@@ -13,6 +13,10 @@
                                               first moment at or after S seconds from which
                                               the recording stays silent for H seconds (default
                                               0.4), in 5 ms steps; exit status 1 when never
+  audio_analysis.py sound-from WAV S [--min-db DB]
+                                              first moment at or after S seconds at which the
+                                              recording is audible (5 ms steps); exit status 1
+                                              when never
   audio_analysis.py record RAW ANCHOR CMD...  runs CMD (a recorder writing raw 16-bit mono
                                               44.1 kHz to its output) until SIGTERM, keeps the
                                               samples in RAW and writes to ANCHOR the wall-clock
@@ -143,6 +147,14 @@ def silent_from(samples, rate, start, hold, min_db, step=0.005):
     return None
 
 
+def sound_from(samples, rate, start, min_db, step=0.005):
+    size = max(1, int(step * rate))
+    for index in range(int(start * rate) // size, len(samples) // size):
+        if rms_db(samples[index * size:(index + 1) * size]) >= min_db:
+            return index * size / rate
+    return None
+
+
 def record(raw_path, anchor_path, command, rate=44100):
     """Timestamps what the recorder delivers: a chunk that ends with sample n arrives no
     earlier than sample n was heard, so the smallest (arrival - n / rate) is the best
@@ -179,7 +191,7 @@ def main():
         return record(sys.argv[2], sys.argv[3], sys.argv[4:])
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("command", choices=["level", "freq", "timeline", "find-tone",
-                                                "silent-from"])
+                                                "silent-from", "sound-from"])
     parser.add_argument("wav")
     parser.add_argument("value", nargs="?", type=float,
                         help="timeline: window length in s; find-tone: frequency in Hz")
@@ -199,6 +211,11 @@ def main():
             hz = zero_crossing_hz(chunk, rate)
             print(f"{start:7.2f}s {rms_db(chunk):7.1f} dBFS {hz:8.1f} Hz"
                   f" purity {tone_purity(chunk, rate, hz):.2f}")
+    elif args.command == "sound-from":
+        start = sound_from(samples, rate, args.value or 0.0, -50.0 if args.min_db is None else args.min_db)
+        if start is None:
+            return 1
+        print(f"{start:.3f}")
     elif args.command == "silent-from":
         start = silent_from(samples, rate, args.value or 0.0, args.hold,
                             -50.0 if args.min_db is None else args.min_db)

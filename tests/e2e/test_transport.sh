@@ -2,7 +2,7 @@
 # Pause, resume, stop and play on the real player, clicked like a user would: the
 # tray menu's "暂停播放"/"继续播放" pause and resume in place, the toolbar's "暂停" and
 # "停止" silence the sound server at once, and "播放" after "停止" starts the same
-# track from its beginning. The track changes pitch every two seconds, so the
+# track from its beginning. The track changes pitch every four seconds, so the
 # recording tells where in the track the sound is.
 source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -11,7 +11,7 @@ source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 SILENCE_WITHIN=0.150
 
 e2e_a11y_on
-steps=$(e2e_steps_mp3 steps 440:2 660:2 880:2 1320:2)
+steps=$(e2e_steps_mp3 steps 440:4 660:4 880:4 1320:4)
 app=$(velmora_prepare)
 velmora_write_playlist "$app" "$steps" "$(e2e_tone_mp3 880)"
 
@@ -92,13 +92,17 @@ back=$(e2e_find_tone "$wav" 660 --after "$t" --min-seconds 0.2 || e2e_find_tone 
   || e2e_fail "no sound of the paused part after resuming at ${t}s"
 awk -v b="$back" -v t="$t" 'BEGIN { exit !(b - t < 1.0) }' || e2e_fail "sound came back only at ${back}s after resuming at ${t}s"
 
-# Play after stop starts the same track from its beginning: 440 Hz is the first tone
-# heard after the click, and it comes promptly.
-awk -v a="$first_440" -v r="$replay" 'BEGIN { exit !(a - r < 1.5) }' \
-  || e2e_fail "play after stop: 440 Hz heard at ${first_440}s, play clicked at ${replay}s"
+# Play after stop starts the same track from its beginning: sound comes promptly, and
+# 440 Hz is the first tone heard. (On a busy machine the first moments may stutter,
+# so the clean tone is allowed to settle.)
+onset=$(python3 "$E2E_LIB_DIR/audio_analysis.py" sound-from "$wav" "$replay") || e2e_fail "no sound after play at ${replay}s"
+awk -v o="$onset" -v r="$replay" 'BEGIN { exit !(o - r < 1.0) }' \
+  || e2e_fail "play after stop: sound only at ${onset}s, play clicked at ${replay}s"
+awk -v a="$first_440" -v r="$replay" 'BEGIN { exit !(a - r < 4.0) }' \
+  || e2e_fail "play after stop: 440 Hz heard only at ${first_440}s, play clicked at ${replay}s"
 for hz in 660 880 1320; do
   other=$(e2e_find_tone "$wav" "$hz" --after "$replay" --min-seconds 0.2) || continue
   awk -v o="$other" -v a="$first_440" 'BEGIN { exit !(o > a) }' \
     || e2e_fail "play after stop: $hz Hz at ${other}s came before the start of the track (${first_440}s)"
 done
-e2e_log "resumed sound at ${back}s (resume at ${t}s); replay from the start at ${first_440}s"
+e2e_log "resumed sound at ${back}s (resume at ${t}s); replay clicked at ${replay}s, sound from ${onset}s, 440 Hz from ${first_440}s"
