@@ -123,12 +123,7 @@ bool Mp3Decoder::open(UniqueFd fd)
         file->pos = base + qint64(offset);
         return off_t(file->pos);
     };
-    if (mpg123_replace_reader_handle(m_handle.get(), read, seek, nullptr) != MPG123_OK
-        || mpg123_open_handle(m_handle.get(), &m_fdStream) != MPG123_OK) {
-        close();
-        return false;
-    }
-    return finishOpen();
+    return openThroughReader(&m_fdStream, read, seek);
 }
 
 bool Mp3Decoder::openMemory(const std::uint8_t *data, std::size_t size)
@@ -159,8 +154,13 @@ bool Mp3Decoder::openMemory(const std::uint8_t *data, std::size_t size)
         memory->pos = std::size_t(base + offset);
         return off_t(memory->pos);
     };
+    return openThroughReader(&m_memory, read, seek);
+}
+
+bool Mp3Decoder::openThroughReader(void *stream, ReadFunction read, SeekFunction seek)
+{
     if (mpg123_replace_reader_handle(m_handle.get(), read, seek, nullptr) != MPG123_OK
-        || mpg123_open_handle(m_handle.get(), &m_memory) != MPG123_OK) {
+        || mpg123_open_handle(m_handle.get(), stream) != MPG123_OK) {
         close();
         return false;
     }

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/types.h>
+
 struct mpg123_handle_struct;
 
 namespace velmora {
@@ -61,6 +63,10 @@ public:
 
 private:
     bool createHandle();
+    // libmpg123's reader callbacks (mpg123_ssize_t is ssize_t).
+    using ReadFunction = ssize_t (*)(void *stream, void *buffer, std::size_t count);
+    using SeekFunction = off_t (*)(void *stream, off_t offset, int whence);
+    bool openThroughReader(void *stream, ReadFunction read, SeekFunction seek);
     bool finishOpen();
 
     struct HandleDeleter

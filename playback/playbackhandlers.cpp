@@ -111,6 +111,11 @@ void PlaybackHandlers::startSelectedEntry(bool firstSelectedWins)
     if (!playablePath(m_vars.MP3File))
         return;
     m_vars.RePlay = true;
+    playCurrentTrack();
+}
+
+void PlaybackHandlers::playCurrentTrack()
+{
     openCurrentTrack();
     m_ui.Mp3Play1->Play();
     ShowNowPlaying();
@@ -173,13 +178,7 @@ void PlaybackHandlers::Mp3Play1_PlaybackEnded()
     if (!m_vars.RePlay)
         return;
     m_ui.Mp3Play1->Stop();
-    openCurrentTrack();
-    m_ui.Mp3Play1->Play();
-    ShowNowPlaying();
-    showFrameCount();
-    m_ui.Slider1->setEnabled(true);
-    m_ui.runPlay->setEnabled(false);
-    m_ui.munPause->setEnabled(true);
+    playCurrentTrack();
     m_ui.List1->update();
 }
 

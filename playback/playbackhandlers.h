@@ -44,6 +44,8 @@ private:
     void showCaption();
     void showSongPanel();
     void showFrameCount();
+    // Opens MP3File, plays it and shows it as the playing track.
+    void playCurrentTrack();
 
     PlayerVars &m_vars;
     PlayerControls m_ui;
