@@ -77,35 +77,23 @@ bool Mp3Decoder::open(UniqueFd fd)
         auto *out = static_cast<std::uint8_t *>(buffer);
         size_t done = 0;
         while (done < count) {
-            const qint64 offset = file->pos - file->bufferStart;
-            if (offset >= 0 && offset < qint64(file->buffer.size())) {
-                const size_t n = std::min(count - done, size_t(qint64(file->buffer.size()) - offset));
-                std::memcpy(out + done, file->buffer.data() + offset, n);
-                done += n;
-                file->pos += qint64(n);
-                continue;
-            }
-            // Large reads go straight to the caller's buffer.
-            if (count - done >= kReadAhead) {
-                const ssize_t n = ::pread(file->fd, out + done, count - done, off_t(file->pos));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0)
+            qint64 offset = file->pos - file->bufferStart;
+            if (offset < 0 || offset >= qint64(file->buffer.size())) {
+                file->buffer.resize(kReadAhead);
+                ssize_t n = 0;
+                do
+                    n = ::pread(file->fd, file->buffer.data(), kReadAhead, off_t(file->pos));
+                while (n < 0 && errno == EINTR);
+                file->buffer.resize(n > 0 ? size_t(n) : 0);
+                file->bufferStart = file->pos;
+                if (n <= 0) // end of file, or an error libmpg123 should see
                     return done > 0 ? mpg123_ssize_t(done) : mpg123_ssize_t(n);
-                done += size_t(n);
-                file->pos += n;
-                continue;
+                offset = 0;
             }
-            file->buffer.resize(kReadAhead);
-            const ssize_t n = ::pread(file->fd, file->buffer.data(), kReadAhead, off_t(file->pos));
-            if (n < 0 && errno == EINTR) {
-                file->buffer.clear();
-                continue;
-            }
-            file->buffer.resize(n > 0 ? size_t(n) : 0);
-            file->bufferStart = file->pos;
-            if (n <= 0)
-                return done > 0 ? mpg123_ssize_t(done) : mpg123_ssize_t(n);
+            const size_t take = std::min(count - done, size_t(qint64(file->buffer.size()) - offset));
+            std::memcpy(out + done, file->buffer.data() + offset, take);
+            done += take;
+            file->pos += qint64(take);
         }
         return mpg123_ssize_t(done);
     };
