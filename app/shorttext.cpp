@@ -1,15 +1,14 @@
 #include "shorttext.h"
 
+#include "entry.h"
+
 namespace velmora {
 
 QString shortenedForDisplay(const QString &text)
 {
     if (text.size() <= kMaxShownCharacters)
         return text;
-    qsizetype keep = kMaxShownCharacters - 1;
-    if (text.at(keep - 1).isHighSurrogate())
-        --keep;
-    return text.left(keep) + QChar(0x2026);
+    return leftWholeCharacters(text, kMaxShownCharacters - 1) + QChar(0x2026);
 }
 
 void ShortTextDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const

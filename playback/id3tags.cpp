@@ -1,5 +1,6 @@
 #include "id3tags.h"
 
+#include "entry.h"
 #include "posixfile.h"
 
 #include <QList>
@@ -241,15 +242,8 @@ QString oneLine(const QString &text)
         else if (u != 0xFEFF) // stray byte order marks
             line.append(c);
     }
-    line = line.simplified();
     // A tag value longer than this is junk, and laying it out would stall the window.
-    if (line.size() > kMaxTagCharacters) {
-        qsizetype cut = kMaxTagCharacters;
-        if (line.at(cut - 1).isHighSurrogate())
-            --cut;
-        line.truncate(cut);
-    }
-    return line;
+    return leftWholeCharacters(line.simplified(), kMaxTagCharacters);
 }
 
 qint64 id3v2TagSize(QByteArrayView header)
