@@ -511,6 +511,18 @@ def bench_startup(watcher, recorder):
         time.sleep(0.5)
 
 
+def note_cpu_and_memory(pid, who):
+    """Notes the CPU of `pid` over CPU_SECONDS of playback and its memory; returns the
+    CPU of each thread."""
+    threads = {}
+    cpu, _ = measure_idle(pid, CPU_SECONDS, threads)
+    note("cpu", who, cpu)
+    log_memory(pid)
+    note("hwm", who, status_kb(pid, "VmHWM") / 1024)
+    note("anon", who, status_kb(pid, "RssAnon") / 1024)
+    return threads
+
+
 def bench_playback(watcher, recorder):
     for _ in range(RUNS):
         player = Player(watcher, [LONG, TONE_A])
@@ -518,17 +530,12 @@ def bench_playback(watcher, recorder):
         if recorder.onset_after(player.launched, 10) is None:
             raise SystemExit("bench: the long track is not heard")
         time.sleep(2)
-        threads = {}
-        cpu, _ = measure_idle(player.pid, CPU_SECONDS, threads)
-        note("cpu", "velmora", cpu)
+        threads = note_cpu_and_memory(player.pid, "velmora")
         # The main thread runs the window; the engine's worker (a plain thread, so it
         # keeps the program's name) decodes and writes to libout123.
         note("cpu_gui", "velmora", sum(v for (tid, name), v in threads.items() if tid == str(player.pid)))
         note("cpu_decode", "velmora", sum(v for (tid, name), v in threads.items()
                                            if tid != str(player.pid) and name == "velmora"))
-        log_memory(player.pid)
-        note("hwm", "velmora", status_kb(player.pid, "VmHWM") / 1024)
-        note("anon", "velmora", status_kb(player.pid, "RssAnon") / 1024)
 
         clicked = player.toolbar("暂停")
         note("pause", "velmora", ms(clicked, recorder.silence_after(clicked, 3)))
@@ -552,13 +559,8 @@ def bench_playback(watcher, recorder):
         if recorder.onset_after(now(), 10) is None:
             raise SystemExit("bench: mpg123 is not heard")
         time.sleep(2)
-        threads = {}
-        cpu, _ = measure_idle(proc.pid, CPU_SECONDS, threads)
-        note("cpu", "mpg123", cpu)
+        threads = note_cpu_and_memory(proc.pid, "mpg123")
         note("cpu_decode", "mpg123", sum(v for (tid, name), v in threads.items() if tid == str(proc.pid)))
-        log_memory(proc.pid)
-        note("hwm", "mpg123", status_kb(proc.pid, "VmHWM") / 1024)
-        note("anon", "mpg123", status_kb(proc.pid, "RssAnon") / 1024)
         stop_process(proc)
         time.sleep(0.5)
 
