@@ -30,15 +30,15 @@ mkdir -p -- "$demodir"
 # One chord: plucked strings strummed upwards over a soft sine pad, faded out
 # so consecutive chords ring into each other without clicks.
 render_chord() { # seconds voicing out.wav
-  local seconds=$1 out=$3 notes delays=() spec=() pad=() i=0 note
+  local seconds=$1 out=$3 notes delays=() plucks=() pad=() i=0 note
   IFS=- read -r -a notes <<<"$2"
   for note in "${notes[@]}"; do
-    spec+=(pluck "$note")
+    plucks+=(pluck "$note")
     delays+=("$(printf '0.%02d' $((i * 7)))")
     i=$((i + 1))
   done
   for note in "${notes[@]:0:3}"; do pad+=(sine "$note"); done
-  sox -V1 -n -r 44100 -c 1 "$work/pluck.wav" synth "$seconds" "${spec[@]}" \
+  sox -V1 -n -r 44100 -c 1 "$work/pluck.wav" synth "$seconds" "${plucks[@]}" \
     delay "${delays[@]}" remix - trim 0 "$seconds"
   sox -V1 -n -r 44100 -c 1 "$work/pad.wav" synth "$seconds" "${pad[@]}" \
     remix - fade t 0.6 "$seconds" 1.2 vol 0.2
