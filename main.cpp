@@ -1,11 +1,13 @@
 #include "form1.h"
 #include "mp3play.h"
+#include "translations.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    velmora::installChineseTranslations(app);
     // The tray keeps the program alive only while the window exists: closing it ends the program.
     QApplication::setQuitOnLastWindowClosed(true);
     velmora::Form1 window(std::make_unique<velmora::Mp3Play>());

@@ -65,6 +65,8 @@ QLabel *makePanel(const QString &text, int width, QWidget *parent)
     panel->resize(width, kStatusBarHeight);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
+    // Tags and paths are shown as they are, never as markup.
+    panel->setTextFormat(Qt::PlainText);
     return panel;
 }
 
@@ -109,6 +111,8 @@ Form1::~Form1()
     // Silence first: the engine goes before the controls it reports to.
     m_playback.reset();
     m_engine.reset();
+    // The list outlives this object's members; its last reset must not reach them.
+    List1->model()->disconnect(this);
 }
 
 QString Form1::automaticPlaylistPath() const
@@ -147,6 +151,10 @@ void Form1::createControls()
     StatusBar1->addWidget(StatusPanel2);
     StatusBar1->addWidget(StatusPanel3);
     setStatusBar(StatusBar1);
+    m_reportTimer = new QTimer(this);
+    m_reportTimer->setSingleShot(true);
+    m_reportTimer->setInterval(kProblemMessageMs);
+    connect(m_reportTimer, &QTimer::timeout, this, &Form1::endReport);
 
     Slider1 = new QSlider(Qt::Horizontal, this);
     Slider1->setObjectName(QStringLiteral("Slider1"));
@@ -157,6 +165,9 @@ void Form1::createControls()
     Slider1->setTickPosition(QSlider::TicksBelow);
     Slider1->setGeometry(0, kSliderTop, kClientWidth, kSliderHeight);
     Slider1->installEventFilter(this);
+    // The list's top band lies over the slider's lower edge: the list owns it, so its
+    // first entry takes clicks like any other, while the groove and handle above stay clickable.
+    List1->raise();
 }
 
 void Form1::createMenus()
@@ -233,6 +244,7 @@ void Form1::connectHandlers()
     connect(m_engine.get(), &Mp3Engine::PositionChanged, playback, &PlaybackHandlers::Mp3Play1_PositionChanged);
     connect(m_engine.get(), &Mp3Engine::PlaybackEnded, playback, &PlaybackHandlers::Mp3Play1_PlaybackEnded);
     connect(playback, &PlaybackHandlers::trackOpened, this, &Form1::noteTrackOpened);
+    connect(List1->model(), &QAbstractItemModel::modelReset, this, [this] { m_markedEntries.clear(); });
 
     connect(runPlay, &QAction::triggered, playback, &PlaybackHandlers::runPlay_Click);
     connect(munPause, &QAction::triggered, playback, &PlaybackHandlers::munPause_Click);
@@ -461,53 +473,83 @@ void Form1::runDel_Click()
     removeEntryAt(List1, row);
 }
 
+// A report takes panel 1's place for a while (a status-bar message would hide every
+// panel); the time and frame panels stay in view and keep counting.
 void Form1::reportProblem(const QString &text)
 {
     m_lastProblem = text;
-    StatusBar1->showMessage(shortenedForDisplay(text), kProblemMessageMs);
-    StatusBar1->setAccessibleDescription(text);
+    if (!StatusReport) {
+        // Made on first use: a window that never reports shows no trace of it.
+        StatusReport = makePanel(QString(), kSongPanelWidth, StatusBar1);
+        StatusReport->setObjectName(QStringLiteral("StatusReport"));
+        StatusBar1->insertWidget(1, StatusReport, 1);
+    }
+    StatusReport->setText(shortenedForDisplay(text));
+    StatusReport->setAccessibleDescription(text);
+    StatusPanel1->hide();
+    StatusReport->show();
+    m_reportTimer->start();
     emit problemReported(text);
+}
+
+void Form1::endReport()
+{
+    m_reportTimer->stop();
+    if (StatusReport) {
+        StatusReport->hide();
+        StatusReport->clear();
+    }
+    StatusPanel1->show();
+}
+
+QString Form1::shownReport() const
+{
+    return StatusReport && StatusReport->isVisibleTo(StatusBar1) ? StatusReport->text() : QString();
 }
 
 void Form1::noteTrackOpened(const QString &path, const QString &reason)
 {
+    const QString failedPrefix = QStringLiteral("无法播放 %1：").arg(path);
     if (reason.isEmpty()) {
-        if (m_markedEntries > 0)
-            markEntriesOfTrack(path, QString());
-        if (!m_lastProblem.isEmpty()) {
-            StatusBar1->clearMessage();
+        unmarkEntriesOfTrack(path);
+        // Only a report about this very track is now wrong; any other stands its time.
+        if (m_lastProblem.startsWith(failedPrefix)) {
+            endReport();
             m_lastProblem.clear();
         }
         return;
     }
-    reportProblem(QStringLiteral("无法播放 %1：%2").arg(path, reason));
-    markEntriesOfTrack(path, reason);
+    reportProblem(failedPrefix + reason);
+    markCurrentEntry(path, reason);
 }
 
-// Entries of a track that could not be played are greyed out, with the reason as
-// their tooltip, until the track plays again.
-void Form1::markEntriesOfTrack(const QString &path, const QString &reason)
+// The entry that was started is greyed out, with the reason as its tooltip, until its
+// track plays again. Only that entry: finding every entry of the path would walk the
+// whole list on every failed open.
+void Form1::markCurrentEntry(const QString &path, const QString &reason)
 {
+    const int row = List1->currentRow();
+    QListWidgetItem *item = List1->item(row);
+    if (!item || EntryPathOf(item->text()) != path)
+        return;
+    item->setToolTip(QStringLiteral("无法播放：") + reason);
+    item->setForeground(QBrush(Qt::gray));
+    m_markedEntries[path].append(QPersistentModelIndex(List1->model()->index(row, 0)));
+}
+
+void Form1::unmarkEntriesOfTrack(const QString &path)
+{
+    const auto marked = m_markedEntries.find(path);
+    if (marked == m_markedEntries.end())
+        return;
     const QBrush normal = List1->palette().text();
-    for (int row = 0; row < List1->count(); ++row) {
-        QListWidgetItem *item = List1->item(row);
-        // No yielding scan here: this runs inside other handlers.
-        const QString text = item->text();
-        const qsizetype bracket = text.lastIndexOf(QLatin1Char('('));
-        if (bracket < 0 || text.mid(bracket + 1, text.size() - bracket - 2) != path)
-            continue;
-        const bool wasMarked = !item->toolTip().isEmpty();
-        if (reason.isEmpty() && wasMarked) {
+    for (const QPersistentModelIndex &index : std::as_const(*marked)) {
+        if (QListWidgetItem *item = index.isValid() ? List1->item(index.row()) : nullptr) {
             item->setToolTip(QString());
             item->setForeground(normal);
-            --m_markedEntries;
-        } else if (!reason.isEmpty()) {
-            item->setToolTip(QStringLiteral("无法播放：") + reason);
-            item->setForeground(QBrush(Qt::gray));
-            if (!wasMarked)
-                ++m_markedEntries;
         }
     }
+    m_markedEntries.erase(marked);
 }
 
 } // namespace velmora

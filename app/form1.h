@@ -5,7 +5,9 @@
 #include "playbackhandlers.h"
 #include "playerstate.h"
 
+#include <QHash>
 #include <QList>
+#include <QPersistentModelIndex>
 #include <QMainWindow>
 #include <QPixmap>
 
@@ -18,6 +20,7 @@ class QMenu;
 class QSlider;
 class QStatusBar;
 class QSystemTrayIcon;
+class QTimer;
 class QToolBar;
 
 namespace velmora {
@@ -68,6 +71,8 @@ public:
     QLabel *StatusPanel1 = nullptr;
     QLabel *StatusPanel2 = nullptr;
     QLabel *StatusPanel3 = nullptr;
+    // Stands in panel 1's place while a report is shown; panels 2 and 3 stay in view.
+    QLabel *StatusReport = nullptr;
     QToolBar *Toolbar1 = nullptr;
     QList<QAction *> ToolbarButtons;
     QList<QPixmap> ImageList1;
@@ -92,6 +97,8 @@ public:
 
     // The last problem shown to the user (a file that could not be read, written or played).
     QString lastProblem() const { return m_lastProblem; }
+    // The report the status bar shows now; empty once it has timed out.
+    QString shownReport() const;
 
 signals:
     // For tests and accessibility tools: a problem was reported in the status bar.
@@ -109,8 +116,10 @@ private:
     void createTray();
     void connectHandlers();
     void reportProblem(const QString &text);
+    void endReport();
     void noteTrackOpened(const QString &path, const QString &reason);
-    void markEntriesOfTrack(const QString &path, const QString &reason);
+    void markCurrentEntry(const QString &path, const QString &reason);
+    void unmarkEntriesOfTrack(const QString &path);
     void ShowForm();
 
     // Toolbar commands, one per button.
@@ -123,7 +132,11 @@ private:
     PlayerVars m_vars;
     QString m_programFolder;
     QString m_lastProblem;
-    int m_markedEntries = 0;
+    QTimer *m_reportTimer = nullptr;
+    // Entries greyed out because their track could not be played, by path. The marks
+    // live on the items; this finds them again without walking the list, and a removed
+    // entry simply drops out (its index goes invalid).
+    QHash<QString, QList<QPersistentModelIndex>> m_markedEntries;
     std::unique_ptr<FileDialog> m_dialog;
     std::unique_ptr<Mp3Engine> m_engine;
     std::unique_ptr<PlaybackHandlers> m_playback;

@@ -84,7 +84,7 @@ void Form1::toolbarPlay(const Steps &steps)
         return;
     m_vars.RePlay = true;
     steps([&] { m_playback->openCurrentTrack(); });
-    steps([&] { setWindowTitle(QStringLiteral("Velmora--") + m_vars.MP3File); });
+    steps([&] { setWindowTitle(trackCaption(m_vars.MP3File)); });
     steps([&] { m_engine->Play(); });
 }
 

@@ -20,6 +20,13 @@ const QString kResumeCaption = QStringLiteral("继续播放");
 bool playablePath(const QString &path) { return path.size() > 4; }
 } // namespace
 
+QString trackCaption(const QString &path)
+{
+    QString caption = QStringLiteral("Velmora--") + path;
+    caption.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    return caption;
+}
+
 PlaybackHandlers::PlaybackHandlers(PlayerVars &vars, const PlayerControls &controls, QObject *parent)
     : QObject(parent), m_vars(vars), m_ui(controls)
 {
@@ -27,7 +34,7 @@ PlaybackHandlers::PlaybackHandlers(PlayerVars &vars, const PlayerControls &contr
 
 void PlaybackHandlers::showCaption()
 {
-    m_ui.window->setWindowTitle(QStringLiteral("Velmora--") + m_vars.MP3File);
+    m_ui.window->setWindowTitle(trackCaption(m_vars.MP3File));
 }
 
 void PlaybackHandlers::showSongPanel()

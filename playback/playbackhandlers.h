@@ -7,6 +7,10 @@
 
 namespace velmora {
 
+// The window caption while `path` plays: "Velmora--" and the path as it is. Qt takes
+// "[*]" in a caption for its modified-mark placeholder, so it is doubled to stay literal.
+QString trackCaption(const QString &path);
+
 // Starting, pausing, following and ending tracks: the handlers of the playback
 // commands and events, working on the window's variables and controls.
 class PlaybackHandlers : public QObject

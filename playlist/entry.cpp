@@ -133,6 +133,14 @@ std::optional<QString> EntryPath(const TextReader &read)
     return pathAfterBracket(*hit);
 }
 
+std::optional<QString> EntryPathOf(const QString &text)
+{
+    const qsizetype bracket = text.lastIndexOf(u'(');
+    if (bracket < 0)
+        return std::nullopt;
+    return pathAfterBracket(ScanHit{text, bracket});
+}
+
 std::optional<EntryParts> SplitEntry(const TextReader &read)
 {
     const auto hit = scanBackward(read, isOpeningBracket);

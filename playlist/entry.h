@@ -34,6 +34,8 @@ struct EntryParts
 // Path of an entry: the text between its last "(" and its last character; nullopt
 // when the text holds no "(".
 std::optional<QString> EntryPath(const TextReader &read);
+// The same for a text as it stands, without yielding: for code inside other handlers.
+std::optional<QString> EntryPathOf(const QString &text);
 std::optional<EntryParts> SplitEntry(const TextReader &read);
 // Characters after the last "\" or "/" without the last four; empty when there is no
 // separator or the file name is shorter than four characters.

@@ -72,6 +72,8 @@ std::optional<QString> runFileDialog(QWidget *parent, const QString &fileName, c
     const QString qtFilter = qtFilterFromPipeFilter(filter);
     if (!qtFilter.isEmpty())
         dialog->setNameFilter(qtFilter);
+    // The type box shows each filter's description alone; Qt would add the patterns again.
+    dialog->setOption(QFileDialog::HideNameFilterDetails, true);
     startAtFileName(*dialog, fileName, mode);
 
     const int outcome = dialog->exec();

@@ -10,6 +10,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -155,17 +156,19 @@ QString withDetail(const QString &reason, const QString &detail)
     return reason + QStringLiteral("（") + detail + QStringLiteral("）");
 }
 
-} // namespace
-
-QString decodePlaylistText(const QByteArray &bytes)
+QString decodeUtf8(const QByteArray &bytes)
 {
-    // Validating first spares a big GB18030 list a whole UTF-8 decode thrown away.
-    // The UTF-8 decoder drops one leading BOM by itself. Stateless, so a sequence cut
-    // off at the end counts as an error instead of waiting for more input.
-    QStringDecoder gb18030("GB18030");
-    if (bytes.startsWith("\xEF\xBB\xBF") || QByteArrayView(bytes).isValidUtf8() || !gb18030.isValid())
-        return QStringDecoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless).decode(bytes);
+    // Drops one leading BOM by itself. Stateless, so a sequence cut off at the end
+    // counts as an error instead of waiting for more input.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    return utf8.decode(bytes);
+}
 
+QString decodeGb18030(const QByteArray &bytes)
+{
+    QStringDecoder gb18030("GB18030");
+    if (!gb18030.isValid())
+        return QString::fromUtf8(bytes);
     QString text = gb18030.decode(bytes);
     // A multi-byte sequence cut off at the very end would otherwise vanish silently:
     // a trailing line feed can never continue a sequence, so it flushes it out as a
@@ -174,6 +177,116 @@ QString decodePlaylistText(const QByteArray &bytes)
     if (text.endsWith(u'\n'))
         text.chop(1);
     return text;
+}
+
+// How many of the first path lines with non-ASCII text name existing files. Only
+// those can tell the two readings apart, and a few are enough to decide.
+int existingPathCount(const QString &text)
+{
+    constexpr int kPathsChecked = 32;
+    int checked = 0;
+    int found = 0;
+    forEachLine(text, [&](QStringView line) {
+        if (checked >= kPathsChecked || !isPathLine(line))
+            return;
+        if (std::all_of(line.begin(), line.end(), [](QChar c) { return c.unicode() < 0x80; }))
+            return;
+        ++checked;
+        if (QFileInfo::exists(line.toString()))
+            ++found;
+    });
+    return found;
+}
+
+// A letter of the European scripts (Latin, Greek, Cyrillic), where accented letters
+// sit inside words.
+bool isEuropeanLetter(QChar c)
+{
+    return c.isLetter() && c.unicode() < 0x0530;
+}
+
+// Plausibility of the non-ASCII text of a UTF-8 reading: East Asian characters and
+// typographic punctuation score as a hanzi does in the GB18030 reading; European
+// letters score high only inside a word ("café"), since a GB18030 pair read as UTF-8
+// gives a lone accented or Cyrillic letter; anything else counts against.
+int utf8Plausibility(const QString &text)
+{
+    int score = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x80)
+            continue;
+        if ((c >= 0x2000 && c <= 0x206F) || (c >= 0x3000 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x9FFF)
+            || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xFF00 && c <= 0xFFEF)) {
+            score += 2;
+        } else if (QChar::isSurrogate(c)) {
+            continue;
+        } else if (c == 0xFFFD) {
+            score -= 10;
+        } else if (isEuropeanLetter(text.at(i)) && !(c >= 0x0460 && c <= 0x04FF)) {
+            const bool inWord = (i > 0 && isEuropeanLetter(text.at(i - 1)))
+                || (i + 1 < text.size() && isEuropeanLetter(text.at(i + 1)));
+            score += inWord ? 3 : 1;
+        } else {
+            score -= 1;
+        }
+    }
+    return score;
+}
+
+// Plausibility of the non-ASCII text of the GB18030 reading, from the byte pairs:
+// the 6,763 hanzi of GB2312 score 2, its symbols 1, the rarer GBK characters 0, and
+// bytes that make no character count strongly against.
+int gb18030Plausibility(const QByteArray &bytes)
+{
+    int score = 0;
+    const qsizetype size = bytes.size();
+    for (qsizetype i = 0; i < size;) {
+        const uchar lead = uchar(bytes.at(i));
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        const uchar trail = i + 1 < size ? uchar(bytes.at(i + 1)) : 0;
+        if (lead == 0x80 || lead == 0xFF || trail < 0x40 || trail == 0x7F || trail == 0xFF) {
+            score -= 10;
+            ++i;
+            continue;
+        }
+        if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1)
+            score += 2;
+        else if (lead >= 0xA1 && lead <= 0xA9 && trail >= 0xA1)
+            score += 1;
+        i += 2;
+    }
+    return score;
+}
+
+} // namespace
+
+QString decodePlaylistText(const QByteArray &bytes, const QString &listPath)
+{
+    // ".m3u8" names a UTF-8 list by convention.
+    if (listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive) || bytes.startsWith("\xEF\xBB\xBF"))
+        return decodeUtf8(bytes);
+    // Validating first spares a big GB18030 list a whole UTF-8 decode thrown away.
+    if (!QByteArrayView(bytes).isValidUtf8())
+        return decodeGb18030(bytes);
+    const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; });
+    if (ascii)
+        return decodeUtf8(bytes);
+
+    // Both readings decode; about one common hanzi in seven encodes in GB18030 to bytes
+    // that are valid UTF-8 too. The reading whose paths name existing files wins; when
+    // that does not tell, the one whose text is more plausible; GB18030, the program's
+    // own format, on a tie.
+    const QString asUtf8 = decodeUtf8(bytes);
+    const QString asGb = decodeGb18030(bytes);
+    const int utf8Found = existingPathCount(asUtf8);
+    const int gbFound = existingPathCount(asGb);
+    if (utf8Found != gbFound)
+        return utf8Found > gbFound ? asUtf8 : asGb;
+    return utf8Plausibility(asUtf8) > gb18030Plausibility(bytes) ? asUtf8 : asGb;
 }
 
 QStringList splitPlaylistLines(const QString &text)
@@ -234,7 +347,7 @@ ReadResult readPlaylistFile(const QString &path)
 
     ReadResult result;
     result.ok = true;
-    result.entries = entriesFromPlaylistText(decodePlaylistText(bytes));
+    result.entries = entriesFromPlaylistText(decodePlaylistText(bytes, path));
     return result;
 }
 

@@ -9,9 +9,10 @@ class QListWidget;
 namespace velmora {
 
 // --- Reading -------------------------------------------------------------------------
-// Decodes playlist bytes: UTF-8 when the file carries a BOM or is valid UTF-8,
-// otherwise GB18030.
-QString decodePlaylistText(const QByteArray &bytes);
+// Decodes playlist bytes: UTF-8 for a ".m3u8" list, a BOM or bytes that are valid
+// UTF-8 and not a GB18030 list that happens to be valid UTF-8 too (told by the files
+// its paths name, else by which reading is the more plausible text); otherwise GB18030.
+QString decodePlaylistText(const QByteArray &bytes, const QString &listPath = QString());
 // Splits text into lines: CR LF or a lone CR end a line; a lone LF stays inside it.
 QStringList splitPlaylistLines(const QString &text);
 // The list-form entries that the lines give (title lines "#EXTINF:235,", path lines

@@ -8,7 +8,7 @@ PACKAGES=(
   # build
   build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libmpg123-dev
   # run: libout123 and its output modules (shipped in the mpg123 package)
-  libout123-0 mpg123 qt6-qpa-plugins fonts-wqy-microhei
+  libout123-0 mpg123 qt6-qpa-plugins fonts-wqy-microhei qt6-translations-l10n
   # demo tracks and test fixtures
   sox libsox-fmt-mp3 lame python3
   # end-to-end tests: virtual display, tray host, session bus, null audio sink, screenshots

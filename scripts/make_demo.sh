@@ -70,14 +70,16 @@ encode() { # wav mp3 title
   fi
 }
 
+# Written as the player writes lists: GB18030, CR LF, and "#EXTINF:235," title lines,
+# the only ones it takes titles from.
 list=$work/mp3.m3u
-printf '#EXTM3U\r\n' >"$list"
+lines=('#EXTM3U')
 for entry in "${TRACKS[@]}"; do
   IFS='|' read -r stem title seconds voicings <<<"$entry"
   [[ -s $demodir/$stem.mp3 ]] || make_track "$stem" "$title" "$seconds" "$voicings"
-  length=$(soxi -D "$demodir/$stem.mp3" 2>/dev/null || echo -1)
-  printf '#EXTINF:%.0f,%s\r\n%s\r\n' "$length" "$title" "$demodir/$stem.mp3" >>"$list"
+  lines+=("#EXTINF:235,$title" "$demodir/$stem.mp3")
 done
+printf '%s\r\n' "${lines[@]}" | iconv -f UTF-8 -t GB18030 >"$list"
 
 # -n: an existing list (the user's) always wins, even one that appeared meanwhile.
 [[ -e $outdir/mp3.m3u ]] || mv -n -- "$list" "$outdir/mp3.m3u"

@@ -56,7 +56,7 @@ sanitizer_build_and_tests() {
 # The end-to-end tests need only the player itself, built as users build it.
 player_build_and_e2e() {
   [[ ${VELMORA_TEST_E2E:-1} != 0 ]] || return 0
-  step "player build" configure_and_build build -- --target velmora velmora_fixtures || return
+  step "player build" configure_and_build build -- --target velmora velmora_demo velmora_fixtures || return
   step "end-to-end tests" run_ctest build -L e2e "$@"
 }
 

@@ -3,6 +3,7 @@
 #include "m3u.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -172,6 +173,73 @@ private slots:
         QVERIFY(read.ok);
         QCOMPARE(read.error, QString());
         QCOMPARE(read.entries, entries);
+    }
+
+    // Bytes that are valid UTF-8 and GB18030 alike. "%D" stands for the test's folder.
+    void readEncodings_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("listName");
+        QTest::addColumn<QStringList>("existingFiles");
+        QTest::addColumn<QString>("entry");
+
+        const QByteArray snow = QByteArray::fromHex("d1a9"); // 雪 in GB18030, U+0469 in UTF-8
+        QTest::newRow("gb18030 hanzi that reads as utf-8")
+            << "#EXTINF:235," + snow + "\r\n/m/" + snow + "/a.mp3\r\n" << u"read.m3u"_s << QStringList()
+            << u"雪     (/m/雪/a.mp3)"_s;
+        QTest::newRow("accented latin inside a word") << QByteArray("/m/Beyonc\xc3\xa9 - caf\xc3\xa9.mp3\r\n")
+                                                      << u"read.m3u"_s << QStringList() << u"     (/m/Beyoncé - café.mp3)"_s;
+        QTest::newRow("cyrillic words") << QByteArray("#EXTINF:235,Кино\r\n/m/Группа крови.mp3\r\n") << u"read.m3u"_s
+                                        << QStringList() << u"Кино     (/m/Группа крови.mp3)"_s;
+        QTest::newRow("japanese") << QByteArray("/m/テスト「曲」.mp3\r\n") << u"read.m3u"_s << QStringList()
+                                  << u"     (/m/テスト「曲」.mp3)"_s;
+        QTest::newRow("m3u8 is utf-8") << "/m/" + snow + ".mp3\r\n" << u"read.M3U8"_s << QStringList()
+                                       << u"     (/m/ѩ.mp3)"_s;
+        QTest::newRow("existing file decides for gb18030")
+            << QByteArray("%D/caf\xc3\xa9.mp3\r\n") << u"read.m3u"_s << QStringList{u"caf茅.mp3"_s}
+            << u"     (%D/caf茅.mp3)"_s;
+        QTest::newRow("existing file decides for utf-8") << "%D/" + snow + ".mp3\r\n" << u"read.m3u"_s
+                                                         << QStringList{u"ѩ.mp3"_s} << u"     (%D/ѩ.mp3)"_s;
+    }
+
+    void readEncodings()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, listName);
+        QFETCH(QStringList, existingFiles);
+        QFETCH(QString, entry);
+        QTemporaryDir dir;
+        for (const QString &name : existingFiles)
+            QVERIFY(writeBytes(dir.filePath(name), "x"));
+        const QString list = dir.filePath(listName);
+        QVERIFY(writeBytes(list, QByteArray(bytes).replace("%D", QFile::encodeName(dir.path()))));
+        const ReadResult read = readPlaylistFile(list);
+        QVERIFY(read.ok);
+        QCOMPARE(read.entries, QStringList{QString(entry).replace(u"%D"_s, dir.path())});
+    }
+
+    // Every common hanzi in a path survives a save and a reload, whether or not its
+    // GB18030 bytes also happen to be valid UTF-8.
+    void everyGb2312HanziRoundTrips()
+    {
+        QTemporaryDir dir;
+        QStringDecoder gb18030("GB18030");
+        int checked = 0;
+        for (int lead = 0xB0; lead <= 0xF7; ++lead) {
+            for (int trail = 0xA1; trail <= 0xFE; ++trail) {
+                if (lead == 0xD7 && trail >= 0xFA)
+                    continue; // the five unassigned places
+                const QString hanzi = gb18030.decode(QByteArray{char(lead), char(trail)});
+                const QString track = dir.filePath(hanzi + u".mp3"_s);
+                QVERIFY(writeBytes(track, QByteArray()));
+                const QString entry = hanzi + u"     ("_s + track + u')';
+                const QByteArray saved = encodePlaylistText(playlistTextFromEntries({entry}));
+                const QStringList read = entriesFromPlaylistText(decodePlaylistText(saved, dir.filePath(u"l.m3u"_s)));
+                QCOMPARE(read, QStringList{hanzi + QString(10, u' ') + u'(' + track + u')'});
+                ++checked;
+            }
+        }
+        QCOMPARE(checked, 6763);
     }
 
     void readFailures_data()
@@ -430,19 +498,23 @@ private slots:
         QTest::addColumn<QString>("pipeFilter");
         QTest::addColumn<QString>("qtFilter");
         QTest::addColumn<QStringList>("patterns");
+        QTest::addColumn<QStringList>("shown"); // what the type box offers
 
-        QTest::newRow("one pattern") << u"*.mp3|*.mp3"_s << u"*.mp3 (*.mp3)"_s << QStringList{u"*.mp3"_s};
+        QTest::newRow("one pattern") << u"*.mp3|*.mp3"_s << u"*.mp3 (*.mp3)"_s << QStringList{u"*.mp3"_s}
+                                     << QStringList{u"*.mp3"_s};
         QTest::newRow("brackets in description")
             << u"MP3音乐文件,MP3播放列表(*.mp3,*.m3u)|*.mp3;*.m3u"_s
-            << u"MP3音乐文件,MP3播放列表(*.mp3,*.m3u) (*.mp3 *.m3u)"_s << QStringList{u"*.mp3"_s, u"*.m3u"_s};
+            << u"MP3音乐文件,MP3播放列表(*.mp3,*.m3u) (*.mp3 *.m3u)"_s << QStringList{u"*.mp3"_s, u"*.m3u"_s}
+            << QStringList{u"MP3音乐文件,MP3播放列表(*.mp3,*.m3u)"_s};
         QTest::newRow("playlists") << u"MP3播放列表(*.m3u)|*.m3u"_s << u"MP3播放列表(*.m3u) (*.m3u)"_s
-                                   << QStringList{u"*.m3u"_s};
+                                   << QStringList{u"*.m3u"_s} << QStringList{u"MP3播放列表(*.m3u)"_s};
         QTest::newRow("spaces") << u" Lists | *.m3u ; *.M3U ;"_s << u"Lists (*.m3u *.M3U)"_s
-                                << QStringList{u"*.m3u"_s, u"*.M3U"_s};
+                                << QStringList{u"*.m3u"_s, u"*.M3U"_s} << QStringList{u"Lists"_s};
         QTest::newRow("two filters") << u"Music|*.mp3|All|*.*"_s << u"Music (*.mp3);;All (*.*)"_s
-                                     << QStringList{u"*.mp3"_s};
-        QTest::newRow("patterns only") << u"*.m3u"_s << u"*.m3u (*.m3u)"_s << QStringList{u"*.m3u"_s};
-        QTest::newRow("empty") << QString() << QString() << QStringList();
+                                     << QStringList{u"*.mp3"_s} << QStringList{u"Music"_s, u"All"_s};
+        QTest::newRow("patterns only") << u"*.m3u"_s << u"*.m3u (*.m3u)"_s << QStringList{u"*.m3u"_s}
+                                       << QStringList{u"*.m3u"_s};
+        QTest::newRow("empty") << QString() << QString() << QStringList() << QStringList();
     }
 
     // Checked on the real dialog too: Qt must find the patterns behind a description
@@ -452,6 +524,7 @@ private slots:
         QFETCH(QString, pipeFilter);
         QFETCH(QString, qtFilter);
         QFETCH(QStringList, patterns);
+        QFETCH(QStringList, shown);
         QCOMPARE(qtFilterFromPipeFilter(pipeFilter), qtFilter);
         if (patterns.isEmpty())
             return;
@@ -460,13 +533,19 @@ private slots:
         QtFileDialog dialog(&window);
         dialog.Filter = pipeFilter;
         QStringList applied;
-        onNextFileDialog([&applied](QFileDialog &shown) {
-            if (auto *model = shown.findChild<QFileSystemModel *>())
+        QStringList offered;
+        onNextFileDialog([&](QFileDialog &open) {
+            if (auto *model = open.findChild<QFileSystemModel *>())
                 applied = model->nameFilters();
-            shown.reject();
+            if (auto *types = open.findChild<QComboBox *>(u"fileTypeCombo"_s)) {
+                for (int i = 0; i < types->count(); ++i)
+                    offered << types->itemText(i);
+            }
+            open.reject();
         });
         dialog.ShowOpen();
         QCOMPARE(applied, patterns);
+        QCOMPARE(offered, shown);
     }
 
     void dialogAcceptsTypedPath_data()

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QSlider>
+#include <QAccessible>
 #include <QtTest>
 
 using namespace velmora;
@@ -50,6 +51,9 @@ private slots:
     void pauseResumeAfterNewTrackStarted();
     void resumeNeedsAPath();
     void badTrackIsReportedAndMarked();
+    void fileTextsShownLiterally_data();
+    void fileTextsShownLiterally();
+    void reportKeepsPanelsAndOutlastsOtherTracks();
 };
 
 void PlaybackTest::continuousPlaySequence_data()
@@ -363,6 +367,60 @@ void PlaybackTest::badTrackIsReportedAndMarked()
     w.engine->tracks.clear();
     w.form->playback().runPlay_Click();
     QVERIFY(w.form->List1->item(0)->toolTip().isEmpty());
+}
+
+void PlaybackTest::fileTextsShownLiterally_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("markup in a tag") << QStringLiteral("A<b>B</b>") << QStringLiteral("/m/<i>x</i>.mp3");
+    QTest::newRow("entity") << QStringLiteral("&amp; &lt;") << QStringLiteral("/m/&amp;.mp3");
+    QTest::newRow("modified mark in a path") << QStringLiteral("[*]") << QStringLiteral("/m/[*]/a[*][*].mp3");
+}
+
+// What a screen reader and the window manager get is what the file says.
+void PlaybackTest::fileTextsShownLiterally()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, path);
+    TestWindow w;
+    w.setEntries({path, QStringLiteral("/m/B.mp3")});
+    w.engine->tracks[path] = FakeEngine::Track{10, 1000, title, title, title, 1};
+    w.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+    w.form->List1->setCurrentRow(0);
+    w.form->playback().runPlay_Click();
+    const auto shown = [](QWidget *widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    QCOMPARE(shown(w.form->StatusPanel1), QStringLiteral("当前歌曲:%1--%1(专辑：%1)").arg(title));
+    QCOMPARE(shown(w.form->StatusReport), QStringLiteral("无法播放 %1：文件不存在").arg(path));
+    QCOMPARE(w.form->windowHandle()->title(), QStringLiteral("Velmora--") + path);
+}
+
+void PlaybackTest::reportKeepsPanelsAndOutlastsOtherTracks()
+{
+    TestWindow w;
+    w.setEntries({QStringLiteral("/m/gone.mp3"), QStringLiteral("/m/B.mp3")});
+    w.engine->tracks[QStringLiteral("/m/gone.mp3")] = FakeEngine::Track{0, 0, {}, {}, {}, 1};
+    w.form->show();
+    w.form->List1->setCurrentRow(0);
+    w.form->playback().runPlay_Click();
+    const QString report = QStringLiteral("无法播放 /m/gone.mp3：文件不存在");
+    QCOMPARE(w.form->shownReport(), report);
+    // Another track plays: the report stays, and so do the time and frame panels.
+    w.form->List1->setCurrentRow(1);
+    w.form->playback().runPlay_Click();
+    w.engine->reportPosition(5);
+    QCOMPARE(w.form->shownReport(), report);
+    QVERIFY(w.form->StatusPanel2->isVisible() && w.form->StatusPanel3->isVisible());
+    QCOMPARE(w.form->StatusPanel3->text(), QStringLiteral("帧数: 5/9000"));
+    // The failing track plays after all: its report is wrong now and goes.
+    w.engine->tracks.clear();
+    w.form->List1->setCurrentRow(0);
+    w.form->playback().runPlay_Click();
+    QCOMPARE(w.form->shownReport(), QString());
+    QVERIFY(w.form->StatusPanel1->isVisible());
 }
 
 QTEST_MAIN(PlaybackTest)

@@ -6,6 +6,9 @@
   a11y.py dump                       the player's widget tree: role, name, states
   a11y.py names ROLE                 names of the player's widgets of ROLE, one a line
                                      ("label", "list item", "push button", ...)
+  a11y.py showing ROLE               the same, of those on the screen now
+  a11y.py dialog TITLE [SECONDS]     waits for the player's dialog captioned TITLE and
+                                     prints its widgets: role, TAB, name
   a11y.py states ROLE NAME           states of the first widget of ROLE named NAME
   a11y.py extents ROLE NAME          its place on the screen: x y width height
   a11y.py list-blank                 a point of the playlist below its last entry: x y
@@ -119,6 +122,28 @@ def cmd_names(role):
         sys.exit(1)
 
 
+def cmd_showing(role):
+    for accessible, _ in walk(app_or_fail()):
+        if accessible.get_role_name() == role and "showing" in states_of(accessible):
+            print(accessible.get_name())
+
+
+def cmd_dialog(title, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        app = find_app()
+        for window in children(app) if app is not None else ():
+            try:
+                if window.get_name() == title and "showing" in states_of(window):
+                    for accessible, _ in walk(window):
+                        print(f"{accessible.get_role_name()}\t{accessible.get_name()}")
+                    return
+            except GLib.Error:
+                continue
+        time.sleep(0.1)
+    fail(f"no dialog captioned {title!r} within {seconds:g}s")
+
+
 def cmd_list_blank():
     playlist = find("list", "播放列表")
     box = playlist.get_extents(Atspi.CoordType.SCREEN)
@@ -209,6 +234,10 @@ def main():
         cmd_dump()
     elif command == "names" and len(rest) == 1:
         cmd_names(rest[0])
+    elif command == "showing" and len(rest) == 1:
+        cmd_showing(rest[0])
+    elif command == "dialog" and rest:
+        cmd_dialog(rest[0], float(rest[1]) if len(rest) > 1 else 10.0)
     elif command == "states" and len(rest) == 2:
         print(",".join(states_of(find(rest[0], rest[1]))))
     elif command == "extents" and len(rest) == 2:

@@ -5,6 +5,8 @@
 # "退出" ending the program without writing anything.
 source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 
+# Qt's own texts in the dialogs are Chinese whatever the system's locale.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 e2e_a11y_on
 music=$VELMORA_E2E_DIR/音乐
 mkdir -p -- "$music" "$VELMORA_E2E_DIR/lists"
@@ -50,6 +52,11 @@ e2e_list_menu
 [[ $(e2e_menu_item 添加) == enabled ]] || e2e_fail "second menu in a row: $E2E_MENU"
 
 e2e_menu_choose 添加
+dialog=$(e2e_a11y dialog 打开 10)
+for text in "label	查找范围：" "label	文件类型：" "push button	取消" "combo box	*.mp3"; do
+  grep -qxF "$text" <<<"$dialog" || e2e_fail "the 添加 dialog lacks '$text':
+$dialog"
+done
 e2e_dialog_enter 打开 "$added"
 velmora_wait_list "$started
 added_tone.mp3          ($added)"
@@ -60,6 +67,8 @@ other=$VELMORA_E2E_DIR/lists/other.m3u
 printf '#EXTM3U\r\n#EXTINF:235,Alpha\r\n%s\r\n#EXTINF:180,Ignored\r\n%s\r\n' "$music/乙.mp3" "$music/甲.mp3" | gb >"$other"
 e2e_list_menu
 e2e_menu_choose 打开列表
+dialog=$(e2e_a11y dialog 打开 10)
+grep -qxF "combo box	MP3播放列表(*.m3u)" <<<"$dialog" || e2e_fail "the 打开列表 dialog's file types: $dialog"
 e2e_dialog_enter 打开 "$other"
 velmora_wait_list "Alpha     ($music/乙.mp3)
 Alpha     ($music/甲.mp3)

@@ -5,13 +5,18 @@
 # track would have got there by itself. The click is a middle-button one, which
 # sets the slider to the point clicked (the left button steps by a page only), and
 # the button is held as long as a person holds it, longer than the player takes
-# between two position reports.
+# between two position reports. The left button held on the groove walks the handle
+# back, and playback follows. Last, entry 0 of a list that fills the window, which
+# lies over the slider's lower edge, plays on a double click.
 source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 
 e2e_a11y_on
 halves=$(e2e_steps_mp3 halves 440:6 880:6)
 app=$(velmora_prepare)
-velmora_write_playlist "$app" "$halves" "$(e2e_tone_mp3 440)"
+# Enough entries to fill the window: its first entry lies over the slider's lower edge.
+filler=()
+for _ in $(seq 24); do filler+=("$(e2e_tone_mp3 880)"); done
+velmora_write_playlist "$app" "$halves" "$(e2e_tone_mp3 440)" "${filler[@]}"
 
 e2e_timed_record_start sink
 velmora_start "$app"
@@ -33,6 +38,17 @@ after=$(velmora_wait_frame $((total * 60 / 100)) 2)
 time_panel=$(velmora_panel 2)
 [[ $time_panel =~ ^时间:\ 0分(0[7-9]|1[01])秒/0分12秒$ ]] || e2e_fail "after the seek the time panel reads '$time_panel'"
 e2e_log "frame $before -> $after of $total; $time_panel"
+
+# The left button held on the groove walks the handle there a page at a time, and
+# playback follows where the handle was let go.
+e2e_click_xy $((x + w * 40 / 100)) $((y + h / 2)) 1 1.5
+back=$E2E_CLICK_TIME
+deadline=$((SECONDS + 3))
+until frame=$(velmora_frame) && ((frame <= total * 52 / 100)); do
+  ((SECONDS < deadline)) || e2e_fail "holding the left button at 40% left playback at frame $(velmora_frame) of $total"
+  sleep 0.05
+done
+e2e_log "left button held at 40%: frame $frame of $total"
 sleep 1
 wav=$(e2e_record_stop sink)
 
@@ -44,3 +60,19 @@ high=$(e2e_find_tone "$wav" 880 --after "$t" --min-seconds 0.3) || e2e_fail "no 
 e2e_log "clicked at ${t}s, 880 Hz from ${high}s"
 awk -v h="$high" -v t="$t" 'BEGIN { exit !(h - t < 0.5) }' \
   || e2e_fail "the sound followed the slider only at ${high}s, clicked at ${t}s"
+t=$(e2e_rec_time sink "$back")
+low=$(e2e_find_tone "$wav" 440 --after "$t" --min-seconds 0.3) || e2e_fail "no 440 Hz after the left button went back to 40% at ${t}s"
+e2e_log "left button at ${t}s, 440 Hz again from ${low}s"
+
+# ---- entry 0 of a full list takes a double click like any other entry
+double_click_entry() { # ROW
+  local name x y w h
+  name=$(velmora_list_items | sed -n "$(($1 + 1))p")
+  read -r x y w h < <(e2e_a11y extents "list item" "$name") || e2e_fail "no list item '$name'"
+  e2e_move $((x + w / 2)) $((y + h / 2))
+  xdotool click --repeat 2 --delay 80 1
+}
+double_click_entry 1
+velmora_wait_title "Velmora--$(e2e_tone_mp3 440)"
+double_click_entry 0
+velmora_wait_title "Velmora--$halves"

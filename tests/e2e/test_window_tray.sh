@@ -29,6 +29,23 @@ e2e_tray_menu
   || e2e_fail "idle tray menu: $E2E_MENU"
 xdotool key Escape
 
+# ---- the one entry lies over the slider's lower edge and still takes every click
+entry=$(velmora_list_items | head -n 1)
+read -r ex ey ew eh < <(e2e_a11y extents "list item" "$entry") || e2e_fail "no list item '$entry'"
+entry_x=$((ex + ew / 2)) entry_y=$((ey + eh / 2))
+read -r sx sy sw sh < <(e2e_a11y extents slider 播放位置)
+((entry_y < sy + sh)) || e2e_fail "entry 0 (centre $entry_y) no longer lies over the slider (to $((sy + sh)))"
+e2e_click_xy "$entry_x" "$entry_y"
+deadline=$((SECONDS + 5))
+until [[ $(e2e_a11y states "list item" "$entry") =~ (^|,)selected(,|$) ]]; do
+  ((SECONDS < deadline)) || e2e_fail "a left click on entry 0 did not select it"
+  sleep 0.05
+done
+e2e_list_menu "$entry_x" "$entry_y"
+[[ $(e2e_menu_item 播放) == enabled ]] || e2e_fail "right click on entry 0 after selecting it: $E2E_MENU"
+xdotool key Escape
+e2e_log "entry 0 at $entry_x,$entry_y takes left and right clicks"
+
 # ---- a window manager from here on
 openbox --sm-disable >"$VELMORA_E2E_DIR/openbox.log" 2>&1 </dev/null &
 deadline=$((SECONDS + 15))
@@ -114,3 +131,9 @@ is_above "$window" "$other" || e2e_fail "after coming back the window no longer 
 [[ $(xprop -id "$window" WM_STATE) =~ Normal ]] || e2e_fail "the window came back as $(xprop -id "$window" WM_STATE)"
 e2e_log "shown again, above: $(xprop -id "$window" _NET_WM_STATE)"
 kill "$other_pid" 2>/dev/null || true
+
+# A double click on the one entry plays it (the window manager has placed the window anew).
+read -r ex ey ew eh < <(e2e_a11y extents "list item" "$entry") || e2e_fail "no list item '$entry'"
+e2e_move $((ex + ew / 2)) $((ey + eh / 2))
+xdotool click --repeat 2 --delay 80 1
+velmora_wait_title "Velmora--$(e2e_tone_mp3 440)"
