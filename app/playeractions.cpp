@@ -1,0 +1,22 @@
+// The player layer's commands, carried out by the window's own handlers.
+#include "form1.h"
+
+#include <QListWidget>
+
+namespace velmora {
+
+void Form1::connectPlayer()
+{
+    PlayerActions actions;
+    actions.play = [this] { toolbarPlay(Steps::skippingFailures()); };
+    actions.pause = [this] { m_playback->pauseTrack(); };
+    actions.resume = [this] { m_playback->resumeTrack(); };
+    actions.stop = [this] { toolbarStop(Steps::skippingFailures()); };
+    actions.skip = [this](int step) { m_playback->skipEntries(step); };
+    actions.seekFrame = [this](qint32 frame) { m_playback->seekToFrame(frame); };
+    actions.open = [this](const QString &path) { openChosenFile(path, Steps::skippingFailures()); };
+    actions.entryCount = [this] { return List1->count(); };
+    m_player->setActions(std::move(actions));
+}
+
+} // namespace velmora
