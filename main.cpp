@@ -1,5 +1,6 @@
 #include "form1.h"
 #include "mp3play.h"
+#include "mpris.h"
 
 #include <QApplication>
 
@@ -10,5 +11,9 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(true);
     velmora::Form1 window(std::make_unique<velmora::Mp3Play>());
     window.start();
+    // Without a session bus the player runs all the same.
+    velmora::MprisService mpris(window.player(), [&window] { window.munShow_Click(); },
+                                [&window] { window.munExit_Click(); });
+    mpris.registerOnSessionBus();
     return app.exec();
 }
