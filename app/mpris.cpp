@@ -35,6 +35,7 @@ MprisService::MprisService(Player &player, std::function<void()> raise, std::fun
     connect(&m_publish, &QTimer::timeout, this, &MprisService::publishChanges);
     connect(&m_player, &Player::transportChanged, &m_publish, qOverload<>(&QTimer::start));
     connect(&m_player, &Player::trackChanged, &m_publish, qOverload<>(&QTimer::start));
+    connect(&m_player, &Player::entriesChanged, &m_publish, qOverload<>(&QTimer::start));
     connect(&m_player, &Player::seeked, m_playerAdaptor, [this](qint32 frame) {
         emit m_playerAdaptor->Seeked(m_player.frameToUs(frame));
     });

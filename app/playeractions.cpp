@@ -1,6 +1,7 @@
 // The player layer's commands, carried out by the window's own handlers.
 #include "form1.h"
 
+#include <QAbstractItemModel>
 #include <QListWidget>
 
 namespace velmora {
@@ -17,6 +18,12 @@ void Form1::connectPlayer()
     actions.open = [this](const QString &path) { openChosenFile(path, Steps::skippingFailures()); };
     actions.entryCount = [this] { return List1->count(); };
     m_player->setActions(std::move(actions));
+
+    QAbstractItemModel *entries = List1->model();
+    const auto changed = [player = m_player.get()] { emit player->entriesChanged(); };
+    connect(entries, &QAbstractItemModel::rowsInserted, m_player.get(), changed);
+    connect(entries, &QAbstractItemModel::rowsRemoved, m_player.get(), changed);
+    connect(entries, &QAbstractItemModel::modelReset, m_player.get(), changed);
 }
 
 } // namespace velmora

@@ -76,6 +76,8 @@ signals:
     void trackChanged();
     // After every seek, whoever asked for it.
     void seeked(qint32 frame);
+    // Entries were added to the list or removed (emitted by the window).
+    void entriesChanged();
 
 private:
     class Watched;

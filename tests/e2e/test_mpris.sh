@@ -40,6 +40,7 @@ cp -- "$app/mp3.m3u" "$VELMORA_E2E_DIR/list-before.m3u"
 
 # One line per signal: type, time, serial, sender, destination, path, interface, member.
 dbus-monitor --session --profile "type='signal',path='$OBJ'" >"$VELMORA_E2E_DIR/signals.txt" 2>/dev/null &
+monitor=$!
 e2e_timed_record_start sink
 velmora_start "$app"
 velmora_wait_window 15
@@ -104,7 +105,6 @@ velmora_wait_title "Velmora--$steady" 5
 [[ $(playerctl -p velmora metadata xesam:url) == "file://$steady" ]] || e2e_fail "metadata after Next: $(playerctl -p velmora metadata)"
 (($(settled_signals PropertiesChanged) == changes + 1)) \
   || e2e_fail "Next: $(($(signals PropertiesChanged) - changes)) PropertiesChanged signals, expected one"
-sleep 1
 changes=$(signals PropertiesChanged)
 previous_wall=$EPOCHREALTIME
 playerctl -p velmora previous
@@ -176,4 +176,5 @@ done
 wait "$VELMORA_PID" 2>/dev/null || true
 VELMORA_PID=
 cmp -s -- "$app/mp3.m3u" "$VELMORA_E2E_DIR/list-before.m3u" || e2e_fail "mp3.m3u changed on Quit"
+kill "$monitor"
 e2e_log "signals on the bus: $(signals PropertiesChanged) PropertiesChanged, $(signals Seeked) Seeked"
