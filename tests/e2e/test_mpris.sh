@@ -96,24 +96,23 @@ resumed_at=$(velmora_wait_frame $((paused_at + 1)) 5)
 e2e_log "paused at frame $paused_at (position ${position}s), resumed at $resumed_at"
 
 # ---- Next and Previous: selection, caption and pitch; one PropertiesChanged each
-changes=$(settled_signals PropertiesChanged)
-next_wall=$EPOCHREALTIME
-playerctl -p velmora next
-velmora_wait_title "Velmora--$steady" 5
-[[ $(e2e_a11y states "list item" "$(sed -n 2p <<<"$(velmora_list_items)")") =~ (^|,)selected(,|$) ]] \
-  || e2e_fail "after Next the second entry is not selected"
-[[ $(playerctl -p velmora metadata xesam:url) == "file://$steady" ]] || e2e_fail "metadata after Next: $(playerctl -p velmora metadata)"
-(($(settled_signals PropertiesChanged) == changes + 1)) \
-  || e2e_fail "Next: $(($(signals PropertiesChanged) - changes)) PropertiesChanged signals, expected one"
-changes=$(signals PropertiesChanged)
-previous_wall=$EPOCHREALTIME
-playerctl -p velmora previous
-velmora_wait_title "Velmora--$steps" 5
-[[ $(e2e_a11y states "list item" "$(sed -n 1p <<<"$(velmora_list_items)")") =~ (^|,)selected(,|$) ]] \
-  || e2e_fail "after Previous the first entry is not selected"
-(($(settled_signals PropertiesChanged) == changes + 1)) \
-  || e2e_fail "Previous: $(($(signals PropertiesChanged) - changes)) PropertiesChanged signals, expected one"
-[[ $(status) == Playing ]] || e2e_fail "status after Previous: $(status)"
+skip() { # COMMAND TRACK ROW: the command moves to TRACK, entry ROW (from 1) of the list
+  local changes
+  changes=$(settled_signals PropertiesChanged)
+  skip_wall=$EPOCHREALTIME
+  playerctl -p velmora "$1"
+  velmora_wait_title "Velmora--$2" 5
+  [[ $(e2e_a11y states "list item" "$(sed -n "$3p" <<<"$(velmora_list_items)")") =~ (^|,)selected(,|$) ]] \
+    || e2e_fail "after $1 entry $3 is not selected"
+  [[ $(playerctl -p velmora metadata xesam:url) == "file://$2" ]] || e2e_fail "metadata after $1: $(playerctl -p velmora metadata)"
+  (($(settled_signals PropertiesChanged) == changes + 1)) \
+    || e2e_fail "$1: $(($(signals PropertiesChanged) - changes)) PropertiesChanged signals, expected one"
+  [[ $(status) == Playing ]] || e2e_fail "status after $1: $(status)"
+}
+skip next "$steady" 2
+next_wall=$skip_wall
+skip previous "$steps" 1
+previous_wall=$skip_wall
 
 # ---- SetPosition: into the 1320 Hz part; Seeked follows. A stale track id is ignored.
 sleep 0.5
