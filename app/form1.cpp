@@ -76,7 +76,8 @@ Form1::Form1(std::unique_ptr<Mp3Engine> engine, std::unique_ptr<FileDialog> dial
     : QMainWindow(parent),
       m_programFolder(QCoreApplication::applicationDirPath()),
       m_dialog(dialog ? std::move(dialog) : std::make_unique<QtFileDialog>(this)),
-      m_engine(std::move(engine))
+      m_player(std::make_unique<Player>(std::move(engine))),
+      m_engine(&m_player->engine())
 {
     initVelmoraResources();
     setObjectName(QStringLiteral("Form1"));
@@ -98,10 +99,11 @@ Form1::Form1(std::unique_ptr<Mp3Engine> engine, std::unique_ptr<FileDialog> dial
     controls.runDel = runDel;
     controls.munPause = munPause;
     controls.CommonDialog1 = m_dialog.get();
-    controls.Mp3Play1 = m_engine.get();
+    controls.Mp3Play1 = m_engine;
     m_playback = std::make_unique<PlaybackHandlers>(m_vars, controls);
 
     connectHandlers();
+    connectPlayer();
     QWidget::setTabOrder(Slider1, List1);
     resize(kClientWidth, kClientHeight);
 }
@@ -110,7 +112,7 @@ Form1::~Form1()
 {
     // Silence first: the engine goes before the controls it reports to.
     m_playback.reset();
-    m_engine.reset();
+    m_player.reset();
     // The list outlives this object's members; its last reset must not reach them.
     List1->model()->disconnect(this);
 }
@@ -241,8 +243,8 @@ void Form1::createTray()
 void Form1::connectHandlers()
 {
     PlaybackHandlers *playback = m_playback.get();
-    connect(m_engine.get(), &Mp3Engine::PositionChanged, playback, &PlaybackHandlers::Mp3Play1_PositionChanged);
-    connect(m_engine.get(), &Mp3Engine::PlaybackEnded, playback, &PlaybackHandlers::Mp3Play1_PlaybackEnded);
+    connect(m_engine, &Mp3Engine::PositionChanged, playback, &PlaybackHandlers::Mp3Play1_PositionChanged);
+    connect(m_engine, &Mp3Engine::PlaybackEnded, playback, &PlaybackHandlers::Mp3Play1_PlaybackEnded);
     connect(playback, &PlaybackHandlers::trackOpened, this, &Form1::noteTrackOpened);
     connect(List1->model(), &QAbstractItemModel::modelReset, this, [this] { m_markedEntries.clear(); });
 

@@ -3,6 +3,7 @@
 #include "filedialog.h"
 #include "mp3engine.h"
 #include "playbackhandlers.h"
+#include "player.h"
 #include "playerstate.h"
 
 #include <QHash>
@@ -43,6 +44,8 @@ public:
 
     PlayerVars &vars() { return m_vars; }
     PlaybackHandlers &playback() { return *m_playback; }
+    // Transport state, track and commands for controls outside the window.
+    Player &player() { return *m_player; }
 
     // Handlers.
     void Form_Load();
@@ -115,6 +118,7 @@ private:
     void createToolbar();
     void createTray();
     void connectHandlers();
+    void connectPlayer();
     void reportProblem(const QString &text);
     void endReport();
     void noteTrackOpened(const QString &path, const QString &reason);
@@ -124,6 +128,7 @@ private:
 
     // Toolbar commands, one per button.
     void toolbarOpen(const Steps &steps);
+    void openChosenFile(const QString &chosen, const Steps &steps);
     void toolbarSave(const Steps &steps);
     void toolbarPlay(const Steps &steps);
     void toolbarPause(const Steps &steps);
@@ -138,7 +143,8 @@ private:
     // entry simply drops out (its index goes invalid).
     QHash<QString, QList<QPersistentModelIndex>> m_markedEntries;
     std::unique_ptr<FileDialog> m_dialog;
-    std::unique_ptr<Mp3Engine> m_engine;
+    std::unique_ptr<Player> m_player; // owns the engine
+    Mp3Engine *m_engine = nullptr;    // the engine as the handlers call it, through the player
     std::unique_ptr<PlaybackHandlers> m_playback;
 };
 

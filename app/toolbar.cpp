@@ -37,9 +37,15 @@ void Form1::toolbarOpen(const Steps &steps)
         m_dialog->ShowOpen();
         chosen = m_dialog->FileName;
     });
+    openChosenFile(chosen, steps);
+}
+
+// What the toolbar's open does with the file chosen: an MP3 file goes to the top of
+// the list and plays, a list file replaces the list and starts it.
+void Form1::openChosenFile(const QString &chosen, const Steps &steps)
+{
     if (chosen.size() <= 4)
         return;
-
     if (chosen.endsWith(QStringLiteral("mp3"))) {
         QString displayName;
         steps([&] { displayName = TrackBaseName(fixedText(chosen)); });

@@ -3,6 +3,8 @@
 #include "entry.h"
 #include "filedialog.h"
 #include "mp3engine.h"
+#include "nextentry.h"
+#include "playlistedit.h"
 #include "progresstext.h"
 
 #include <QAction>
@@ -144,14 +146,25 @@ void PlaybackHandlers::List1_DblClick()
 
 void PlaybackHandlers::munPause_Click()
 {
-    if (m_ui.munPause->text() == kPauseCaption) {
-        m_ui.Mp3Play1->Pause();
-        m_ui.munPause->setText(kResumeCaption);
-    } else if (playablePath(m_vars.MP3File)) {
-        openCurrentTrack();
-        m_ui.Mp3Play1->Play();
-        m_ui.munPause->setText(kPauseCaption);
-    }
+    if (m_ui.munPause->text() == kPauseCaption)
+        pauseTrack();
+    else
+        resumeTrack();
+}
+
+void PlaybackHandlers::pauseTrack()
+{
+    m_ui.Mp3Play1->Pause();
+    m_ui.munPause->setText(kResumeCaption);
+}
+
+void PlaybackHandlers::resumeTrack()
+{
+    if (!playablePath(m_vars.MP3File))
+        return;
+    openCurrentTrack();
+    m_ui.Mp3Play1->Play();
+    m_ui.munPause->setText(kPauseCaption);
 }
 
 void PlaybackHandlers::Mp3Play1_PositionChanged(qint32 frame)
@@ -170,17 +183,31 @@ void PlaybackHandlers::Slider1_Click()
     m_ui.Mp3Play1->SeekFrame(m_ui.Slider1->value());
 }
 
+void PlaybackHandlers::seekToFrame(qint32 frame)
+{
+    m_ui.Slider1->setValue(frame);
+    Slider1_Click();
+}
+
+void PlaybackHandlers::skipEntries(int step)
+{
+    const int target = skipTarget(firstSelectedRow(m_ui.List1), m_ui.List1->count(), step);
+    if (target < 0)
+        return;
+    // The end of a track moves on from RoundPlay to the entry after it.
+    m_vars.RoundPlay = target - 1;
+    Mp3Play1_PlaybackEnded();
+}
+
 void PlaybackHandlers::Mp3Play1_PlaybackEnded()
 {
-    const int entries = m_ui.List1->count();
-    if (m_vars.RoundPlay + 1 < entries) {
-        m_vars.RoundPlay += 1;
+    const EndOfTrackStep step = stepAtEndOfTrack(m_vars.RoundPlay, m_ui.List1->count());
+    m_vars.RoundPlay = step.roundPlay;
+    if (step.takesEntry) {
         if (const auto path = EntryPath(listEntryText(m_ui.List1, m_vars.RoundPlay))) {
             m_vars.MP3File = *path;
             selectEntry(m_vars.RoundPlay);
         }
-    } else {
-        m_vars.RoundPlay = -1;
     }
     if (!m_vars.RePlay)
         return;

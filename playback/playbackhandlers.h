@@ -31,6 +31,15 @@ public:
     // alone, so that the click seeks to where the user put it.
     void setSliderHeld(bool held) { m_sliderHeld = held; }
 
+    // The two halves of the tray menu's pause item, for commands from elsewhere.
+    void pauseTrack();
+    void resumeTrack();
+    // Starts the entry `step` places after (or before) the selected one, wrapping
+    // around, the way the end of a track starts the next one.
+    void skipEntries(int step);
+    // Seeks as a click on the slider at that frame does.
+    void seekToFrame(qint32 frame);
+
 public slots:
     void runPlay_Click();
     void List1_DblClick();

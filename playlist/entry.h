@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wholecharacters.h"
+
 #include <QString>
 
 #include <functional>
@@ -44,9 +46,5 @@ QString TrackBaseName(const TextReader &read);
 // The three entry forms.
 QString listFormEntry(const QString &title, const QString &path);   // title, 5 spaces, (path)
 QString fileFormEntry(const QString &name, const QString &path);    // name.mp3, 10 spaces, (path)
-
-// The first `most` UTF-16 units of `text`, one fewer where the cut would split a
-// surrogate pair; shorter text unchanged.
-QString leftWholeCharacters(const QString &text, qsizetype most);
 
 } // namespace velmora

@@ -1,6 +1,7 @@
 // Continuous play on the real engine and real generated tracks (silent output).
 #include "form1.h"
 #include "mp3play.h"
+#include "nextentry.h"
 #include "scripteddialog.h"
 
 #include "m3u.h"
@@ -59,6 +60,10 @@ class ContinuousPlayTest : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void nextEntryAtEnd_data();
+    void nextEntryAtEnd();
+    void skipTarget_data();
+    void skipTarget();
     void playsOnFromTrackToTrack();
     void skipsMissingFile();
     void allMissingDoesNotSpin();
@@ -68,6 +73,64 @@ void ContinuousPlayTest::initTestCase()
 {
     if (!QFile::exists(fixture(QStringLiteral("short_a.mp3"))))
         QFAIL("fixtures missing: VELMORA_FIXTURES must name the generated fixture folder");
+}
+
+// The rule of the end of a track: RoundPlay before, entries in the list -> RoundPlay
+// after, and whether the entry there becomes the current track.
+void ContinuousPlayTest::nextEntryAtEnd_data()
+{
+    QTest::addColumn<qint32>("roundPlay");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<qint32>("after");
+    QTest::addColumn<bool>("takesEntry");
+    QTest::newRow("start-up, first to second") << 0 << 3 << 1 << true;
+    QTest::newRow("second to last") << 1 << 3 << 2 << true;
+    QTest::newRow("last: the ended track again") << 2 << 3 << -1 << false;
+    QTest::newRow("after the repeat: entry 0") << -1 << 3 << 0 << true;
+    QTest::newRow("chosen entry, short list") << 100 << 3 << -1 << false;
+    QTest::newRow("chosen entry, long list: entry 101") << 100 << 150 << 101 << true;
+    QTest::newRow("empty list") << 0 << 0 << -1 << false;
+    QTest::newRow("empty list after the repeat") << -1 << 0 << -1 << false;
+    QTest::newRow("one entry") << -1 << 1 << 0 << true;
+    QTest::newRow("one entry, taken") << 0 << 1 << -1 << false;
+    QTest::newRow("entries removed below the position") << 5 << 2 << -1 << false;
+    QTest::newRow("top of the range") << std::numeric_limits<qint32>::max() << 10 << -1 << false;
+    QTest::newRow("beyond 16 bits") << 40000 << 50000 << 40001 << true;
+}
+
+void ContinuousPlayTest::nextEntryAtEnd()
+{
+    QFETCH(qint32, roundPlay);
+    QFETCH(int, entries);
+    QFETCH(qint32, after);
+    QFETCH(bool, takesEntry);
+    QCOMPARE(stepAtEndOfTrack(roundPlay, entries), (EndOfTrackStep{after, takesEntry}));
+}
+
+// Next and previous, from the selected entry (-1: none), wrapping around.
+void ContinuousPlayTest::skipTarget_data()
+{
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("target");
+    QTest::newRow("next") << 0 << 3 << 1 << 1;
+    QTest::newRow("next from the last") << 2 << 3 << 1 << 0;
+    QTest::newRow("previous") << 2 << 3 << -1 << 1;
+    QTest::newRow("previous from the first") << 0 << 3 << -1 << 2;
+    QTest::newRow("next, none selected") << -1 << 3 << 1 << 0;
+    QTest::newRow("previous, none selected") << -1 << 3 << -1 << 2;
+    QTest::newRow("one entry") << 0 << 1 << 1 << 0;
+    QTest::newRow("empty list") << -1 << 0 << 1 << -1;
+}
+
+void ContinuousPlayTest::skipTarget()
+{
+    QFETCH(int, selected);
+    QFETCH(int, entries);
+    QFETCH(int, step);
+    QFETCH(int, target);
+    QCOMPARE(velmora::skipTarget(selected, entries, step), target);
 }
 
 void ContinuousPlayTest::playsOnFromTrackToTrack()

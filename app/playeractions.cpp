@@ -1,0 +1,29 @@
+// The player layer's commands, carried out by the window's own handlers.
+#include "form1.h"
+
+#include <QAbstractItemModel>
+#include <QListWidget>
+
+namespace velmora {
+
+void Form1::connectPlayer()
+{
+    PlayerActions actions;
+    actions.play = [this] { toolbarPlay(Steps::skippingFailures()); };
+    actions.pause = [this] { m_playback->pauseTrack(); };
+    actions.resume = [this] { m_playback->resumeTrack(); };
+    actions.stop = [this] { toolbarStop(Steps::skippingFailures()); };
+    actions.skip = [this](int step) { m_playback->skipEntries(step); };
+    actions.seekFrame = [this](qint32 frame) { m_playback->seekToFrame(frame); };
+    actions.open = [this](const QString &path) { openChosenFile(path, Steps::skippingFailures()); };
+    actions.entryCount = [this] { return List1->count(); };
+    m_player->setActions(std::move(actions));
+
+    QAbstractItemModel *entries = List1->model();
+    const auto changed = [player = m_player.get()] { emit player->entriesChanged(); };
+    connect(entries, &QAbstractItemModel::rowsInserted, m_player.get(), changed);
+    connect(entries, &QAbstractItemModel::rowsRemoved, m_player.get(), changed);
+    connect(entries, &QAbstractItemModel::modelReset, m_player.get(), changed);
+}
+
+} // namespace velmora

@@ -1,0 +1,269 @@
+#include "player.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmora {
+
+// Passes every call on to the real engine and tells the player what it did. Its events
+// are the real engine's, seen by the player first.
+class Player::Watched final : public Mp3Engine
+{
+public:
+    Watched(Player &player, std::unique_ptr<Mp3Engine> real) : m_player(player), m_real(std::move(real))
+    {
+        connect(m_real.get(), &Mp3Engine::PositionChanged, this, [this](qint32 frame) {
+            m_player.notePosition(frame);
+            emit PositionChanged(frame);
+        });
+        connect(m_real.get(), &Mp3Engine::PlaybackEnded, this, [this] {
+            m_player.noteStop();
+            emit PlaybackEnded();
+        });
+    }
+
+    void Stop() override
+    {
+        m_real->Stop();
+        m_player.noteStop();
+    }
+    qint16 OpenFile(const QString &path, const QString &options) override
+    {
+        const qint16 status = m_real->OpenFile(path, options);
+        m_player.noteOpened(path, status == 0);
+        return status;
+    }
+    void Play() override
+    {
+        m_real->Play();
+        m_player.notePlay();
+    }
+    void Pause() override
+    {
+        m_real->Pause();
+        m_player.notePause();
+    }
+    void SeekFrame(qint32 frame) override
+    {
+        m_real->SeekFrame(frame);
+        m_player.noteSeek(frame);
+    }
+    qint32 GetFrameCount() override { return m_real->GetFrameCount(); }
+    qint32 GetDuration() override { return m_real->GetDuration(); }
+    QString GetTitle() override { return m_real->GetTitle(); }
+    QString GetArtist() override { return m_real->GetArtist(); }
+    QString GetAlbum() override { return m_real->GetAlbum(); }
+    QString GetLastError() override { return m_real->GetLastError(); }
+
+    Mp3Engine &real() const { return *m_real; }
+
+private:
+    Player &m_player;
+    std::unique_ptr<Mp3Engine> m_real;
+};
+
+Player::Player(std::unique_ptr<Mp3Engine> engine, QObject *parent)
+    : QObject(parent), m_engine(std::make_unique<Watched>(*this, std::move(engine)))
+{
+}
+
+Player::~Player() = default;
+
+Mp3Engine &Player::engine()
+{
+    return *m_engine;
+}
+
+Mp3Engine &Player::real() const
+{
+    return m_engine->real();
+}
+
+bool Player::hasEntries() const
+{
+    return m_actions.entryCount && m_actions.entryCount() > 0;
+}
+
+TrackInfo Player::track() const
+{
+    TrackInfo info;
+    info.path = m_path;
+    if (m_path.isEmpty())
+        return info;
+    info.title = real().GetTitle();
+    info.artist = real().GetArtist();
+    info.album = real().GetAlbum();
+    info.lengthUs = qint64(real().GetDuration()) * 1000;
+    return info;
+}
+
+qint64 Player::frameToUs(qint64 frame) const
+{
+    const qint64 frames = real().GetFrameCount();
+    if (frames <= 0)
+        return 0;
+    const qint64 lengthUs = qint64(real().GetDuration()) * 1000;
+    return std::clamp<qint64>(std::llround(double(frame) * double(lengthUs) / double(frames)), 0, lengthUs);
+}
+
+qint64 Player::positionUs() const
+{
+    if (!m_trackOpen)
+        return 0;
+    qint64 playedMs = m_heldMs;
+    if (m_transport == Transport::Playing && m_sinceFrame.isValid())
+        playedMs += m_sinceFrame.elapsed();
+    const qint64 lengthUs = qint64(real().GetDuration()) * 1000;
+    return std::min(frameToUs(m_frame) + playedMs * 1000, lengthUs);
+}
+
+void Player::setTransport(Transport transport)
+{
+    if (m_transport == transport)
+        return;
+    m_transport = transport;
+    emit transportChanged(transport);
+}
+
+void Player::noteOpened(const QString &path, bool ok)
+{
+    // Opening the paused track again is how the tray resumes it: the engine keeps its place.
+    const bool resumes = m_transport == Transport::Paused && m_trackOpen && ok && path == m_path;
+    const bool another = path != m_path;
+    m_path = path;
+    m_trackOpen = ok;
+    if (another)
+        ++m_trackNumber;
+    if (!resumes) {
+        m_frame = 0;
+        m_heldMs = 0;
+        m_sinceFrame.invalidate();
+        setTransport(Transport::Stopped);
+    }
+    if (another)
+        emit trackChanged();
+}
+
+void Player::notePlay()
+{
+    // Without a playable track the engine plays nothing (and soon reports an end).
+    if (!m_trackOpen || m_transport == Transport::Playing)
+        return;
+    m_sinceFrame.start();
+    setTransport(Transport::Playing);
+}
+
+void Player::notePause()
+{
+    if (m_transport != Transport::Playing)
+        return;
+    m_heldMs += m_sinceFrame.elapsed();
+    m_sinceFrame.invalidate();
+    setTransport(Transport::Paused);
+}
+
+void Player::noteStop()
+{
+    m_frame = 0;
+    m_heldMs = 0;
+    m_sinceFrame.invalidate();
+    setTransport(Transport::Stopped);
+}
+
+void Player::notePosition(qint64 frame)
+{
+    m_frame = frame;
+    m_heldMs = 0;
+    if (m_transport == Transport::Playing)
+        m_sinceFrame.start();
+}
+
+void Player::noteSeek(qint32 frame)
+{
+    if (!m_trackOpen)
+        return;
+    notePosition(std::max<qint32>(frame, 0));
+    emit seeked(frame);
+}
+
+namespace {
+void run(const std::function<void()> &action)
+{
+    if (action)
+        action();
+}
+} // namespace
+
+void Player::play()
+{
+    if (m_transport == Transport::Paused)
+        run(m_actions.resume);
+    else if (m_transport == Transport::Stopped)
+        run(m_actions.play);
+}
+
+void Player::pause()
+{
+    if (m_transport == Transport::Playing)
+        run(m_actions.pause);
+}
+
+void Player::resume()
+{
+    if (m_transport == Transport::Paused)
+        run(m_actions.resume);
+}
+
+void Player::toggle()
+{
+    if (m_transport == Transport::Playing)
+        pause();
+    else
+        play();
+}
+
+void Player::stop()
+{
+    run(m_actions.stop);
+}
+
+void Player::next()
+{
+    if (m_actions.skip)
+        m_actions.skip(1);
+}
+
+void Player::previous()
+{
+    if (m_actions.skip)
+        m_actions.skip(-1);
+}
+
+void Player::seekTo(qint64 positionUs)
+{
+    const qint64 frames = real().GetFrameCount();
+    const qint64 lengthUs = qint64(real().GetDuration()) * 1000;
+    if (!m_trackOpen || !m_actions.seekFrame || frames <= 0 || lengthUs <= 0)
+        return;
+    const qint64 target = std::clamp<qint64>(positionUs, 0, lengthUs);
+    m_actions.seekFrame(qint32(std::llround(double(target) * double(frames) / double(lengthUs))));
+}
+
+void Player::seekBy(qint64 offsetUs)
+{
+    if (!m_trackOpen)
+        return;
+    const qint64 target = positionUs() + offsetUs;
+    if (target > qint64(real().GetDuration()) * 1000)
+        next();
+    else
+        seekTo(std::max<qint64>(target, 0));
+}
+
+void Player::open(const QString &path)
+{
+    if (m_actions.open)
+        m_actions.open(path);
+}
+
+} // namespace velmora

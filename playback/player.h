@@ -1,0 +1,107 @@
+#pragma once
+
+#include "mp3engine.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace velmora {
+
+enum class Transport { Stopped, Playing, Paused };
+
+// The current track as the status bar shows it.
+struct TrackInfo
+{
+    QString path;
+    QString title, artist, album;
+    qint64 lengthUs = 0;
+};
+
+// How the window carries out the commands: each is a handler its toolbar, tray menu,
+// list or slider runs, so captions, slider, panels and RoundPlay stay right whoever
+// gives the command.
+struct PlayerActions
+{
+    std::function<void()> play;                     // the toolbar's play
+    std::function<void()> pause;                    // the tray menu's pause
+    std::function<void()> resume;                   // the tray menu's resume
+    std::function<void()> stop;                     // the toolbar's stop
+    std::function<void(int step)> skip;             // +1: next entry, -1: previous
+    std::function<void(qint32 frame)> seekFrame;    // a click on the slider at frame
+    std::function<void(const QString &path)> open;  // the toolbar's open, with path chosen
+    std::function<int()> entryCount;
+};
+
+// The transport state, the commands and the current track, without widgets. The state
+// is what the engine has been told to do and has reported, never a caption: every
+// engine call the handlers make passes through engine() on its way to the real engine.
+class Player : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Player(std::unique_ptr<Mp3Engine> engine, QObject *parent = nullptr);
+    ~Player() override;
+
+    // The engine as the handlers call it.
+    Mp3Engine &engine();
+    void setActions(PlayerActions actions) { m_actions = std::move(actions); }
+
+    Transport transport() const { return m_transport; }
+    bool hasEntries() const;
+    // Counts the files opened: changes whenever another file becomes the current track.
+    quint64 trackNumber() const { return m_trackNumber; }
+    TrackInfo track() const;
+    // Where playback is now, in microseconds, between two position reports as well.
+    qint64 positionUs() const;
+    qint64 frameToUs(qint64 frame) const;
+
+    void play();
+    void pause();
+    void resume();
+    void toggle();
+    void stop();
+    void next();
+    void previous();
+    void seekTo(qint64 positionUs);
+    // Relative seek; past the end of the track it moves on to the next entry.
+    void seekBy(qint64 offsetUs);
+    void open(const QString &path);
+
+signals:
+    void transportChanged(velmora::Transport transport);
+    void trackChanged();
+    // After every seek, whoever asked for it.
+    void seeked(qint32 frame);
+    // Entries were added to the list or removed (emitted by the window).
+    void entriesChanged();
+
+private:
+    class Watched;
+    friend class Watched;
+
+    void setTransport(Transport transport);
+    void noteOpened(const QString &path, bool ok);
+    void notePlay();
+    void notePause();
+    void noteStop();
+    void notePosition(qint64 frame);
+    void noteSeek(qint32 frame);
+
+    Mp3Engine &real() const;
+
+    std::unique_ptr<Watched> m_engine;
+    PlayerActions m_actions;
+    Transport m_transport = Transport::Stopped;
+    QString m_path;
+    bool m_trackOpen = false;
+    quint64 m_trackNumber = 0;
+    qint64 m_frame = 0;          // last frame reported, sought or started from
+    qint64 m_heldMs = 0;         // played since then, up to the last pause
+    QElapsedTimer m_sinceFrame;  // running while playing
+};
+
+} // namespace velmora

@@ -1,0 +1,254 @@
+// The player layer: its state follows what the engine is told and reports, and its
+// commands run the window's own handlers, so every source of a command leaves the
+// window and the player alike.
+#include "testwindow.h"
+
+#include "player.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QSlider>
+#include <QtTest>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+QString stateName(Transport transport)
+{
+    switch (transport) {
+    case Transport::Playing: return QStringLiteral("playing");
+    case Transport::Paused: return QStringLiteral("paused");
+    case Transport::Stopped: break;
+    }
+    return QStringLiteral("stopped");
+}
+
+// A window that has started the automatic list A, B: A plays, entry 0 is selected.
+void startTwoTracks(TestWindow &w)
+{
+    w.writeAutomaticList(m3u({{QStringLiteral("A"), QStringLiteral("/m/A.mp3")},
+                              {QStringLiteral("B"), QStringLiteral("/m/B.mp3")}}));
+    w.form->Form_Load();
+    w.engine->calls.clear();
+}
+
+} // namespace
+
+class PlayerTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void followsTheEngine_data();
+    void followsTheEngine();
+    void sameCommandFromEverySource_data();
+    void sameCommandFromEverySource();
+    void seekToTimeMovesSliderAndSignals();
+    void trackAndPosition();
+};
+
+// Steps: "open PATH", "play", "pause", "stop", "end" (the engine reports the end).
+// The path "/m/bad.mp3" cannot be opened.
+void PlayerTest::followsTheEngine_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<int>("stateChanges");
+    QTest::addColumn<int>("trackChanges");
+    QTest::newRow("nothing") << QStringList() << "stopped" << 0 << 0;
+    QTest::newRow("play without a track") << QStringList{"play"} << "stopped" << 0 << 0;
+    QTest::newRow("open, play") << QStringList{"open /m/A.mp3", "play"} << "playing" << 1 << 1;
+    QTest::newRow("pause") << QStringList{"open /m/A.mp3", "play", "pause"} << "paused" << 2 << 1;
+    QTest::newRow("pause twice") << QStringList{"open /m/A.mp3", "play", "pause", "pause"} << "paused" << 2 << 1;
+    QTest::newRow("pause while stopped") << QStringList{"open /m/A.mp3", "pause"} << "stopped" << 0 << 1;
+    QTest::newRow("resume: reopen, play")
+        << QStringList{"open /m/A.mp3", "play", "pause", "open /m/A.mp3", "play"} << "playing" << 3 << 1;
+    QTest::newRow("reopen while paused, no play")
+        << QStringList{"open /m/A.mp3", "play", "pause", "open /m/A.mp3"} << "paused" << 2 << 1;
+    QTest::newRow("another track while paused")
+        << QStringList{"open /m/A.mp3", "play", "pause", "open /m/B.mp3"} << "stopped" << 3 << 2;
+    QTest::newRow("stop") << QStringList{"open /m/A.mp3", "play", "stop"} << "stopped" << 2 << 1;
+    QTest::newRow("end of track") << QStringList{"open /m/A.mp3", "play", "end"} << "stopped" << 2 << 1;
+    QTest::newRow("next track") << QStringList{"open /m/A.mp3", "play", "stop", "open /m/B.mp3", "play"}
+                                << "playing" << 3 << 2;
+    QTest::newRow("bad track") << QStringList{"open /m/bad.mp3", "play"} << "stopped" << 0 << 1;
+    QTest::newRow("bad track while playing")
+        << QStringList{"open /m/A.mp3", "play", "open /m/bad.mp3", "play"} << "stopped" << 2 << 2;
+}
+
+void PlayerTest::followsTheEngine()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, state);
+    QFETCH(int, stateChanges);
+    QFETCH(int, trackChanges);
+    auto owned = std::make_unique<FakeEngine>();
+    FakeEngine *fake = owned.get();
+    fake->tracks[QStringLiteral("/m/bad.mp3")] = FakeEngine::Track{0, 0, {}, {}, {}, 5};
+    Player player(std::move(owned));
+    QSignalSpy transportSpy(&player, &Player::transportChanged);
+    QSignalSpy trackSpy(&player, &Player::trackChanged);
+    for (const QString &step : steps) {
+        if (step.startsWith(QLatin1String("open ")))
+            player.engine().OpenFile(step.mid(5), QString());
+        else if (step == QLatin1String("play"))
+            player.engine().Play();
+        else if (step == QLatin1String("pause"))
+            player.engine().Pause();
+        else if (step == QLatin1String("stop"))
+            player.engine().Stop();
+        else if (step == QLatin1String("end"))
+            fake->endTrack();
+    }
+    QCOMPARE(stateName(player.transport()), state);
+    QCOMPARE(transportSpy.count(), stateChanges);
+    QCOMPARE(trackSpy.count(), trackChanges);
+}
+
+// Each command, from each place that gives it, on a window playing A of the list A, B
+// (and its tag-name entry for A): what the window and the player show afterwards.
+void PlayerTest::sameCommandFromEverySource_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("pauseCaption");
+    QTest::addColumn<QString>("mp3File");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("roundPlay");
+    QTest::addColumn<bool>("rePlay");
+    const QString pause = QStringLiteral("暂停播放");
+    const QString resume = QStringLiteral("继续播放");
+    const QString a = QStringLiteral("/m/A.mp3");
+    const QString b = QStringLiteral("/m/B.mp3");
+    QTest::newRow("pause: tray") << "tray pause" << "paused" << resume << a << 0 << 0 << true;
+    QTest::newRow("pause: player") << "pause" << "paused" << resume << a << 0 << 0 << true;
+    QTest::newRow("pause: toggle") << "toggle" << "paused" << resume << a << 0 << 0 << true;
+    // The toolbar's pause leaves the caption as it is.
+    QTest::newRow("pause: toolbar") << "toolbar pause" << "paused" << pause << a << 0 << 0 << true;
+    QTest::newRow("resume: tray") << "tray pause,tray pause" << "playing" << pause << a << 0 << 0 << true;
+    QTest::newRow("resume: player") << "pause,play" << "playing" << pause << a << 0 << 0 << true;
+    QTest::newRow("resume: toggle") << "toggle,toggle" << "playing" << pause << a << 0 << 0 << true;
+    QTest::newRow("stop: toolbar") << "toolbar stop" << "stopped" << pause << a << 0 << 0 << false;
+    QTest::newRow("stop: player") << "stop" << "stopped" << pause << a << 0 << 0 << false;
+    QTest::newRow("play after stop: toolbar") << "stop,toolbar play" << "playing" << pause << a << 0 << 0 << true;
+    QTest::newRow("play after stop: player") << "stop,play" << "playing" << pause << a << 0 << 0 << true;
+    QTest::newRow("play after stop: toggle") << "stop,toggle" << "playing" << pause << a << 0 << 0 << true;
+    QTest::newRow("next: end of track") << "end" << "playing" << pause << b << 1 << 1 << true;
+    QTest::newRow("next: player") << "next" << "playing" << pause << b << 1 << 1 << true;
+    QTest::newRow("next, then the end") << "next,end" << "playing" << pause << a << 2 << 2 << true;
+    QTest::newRow("next after stop: moves only") << "stop,next" << "stopped" << pause << b << 1 << 1 << false;
+    QTest::newRow("previous wraps to the last") << "previous" << "playing" << pause << a << 2 << 2 << true;
+    QTest::newRow("previous after next") << "next,previous" << "playing" << pause << a << 0 << 0 << true;
+    const QString c = QStringLiteral("/m/C.mp3");
+    QTest::newRow("open a file: toolbar") << "toolbar open C" << "playing" << pause << c << 0 << -1 << true;
+    QTest::newRow("open a file: player") << "open C" << "playing" << pause << c << 0 << -1 << true;
+    QTest::newRow("chosen entry: double-click") << "double-click B" << "playing" << pause << b << 1 << 100 << true;
+    QTest::newRow("pause is ignored when paused") << "pause,pause" << "paused" << resume << a << 0 << 0 << true;
+    QTest::newRow("play is ignored when playing") << "play" << "playing" << pause << a << 0 << 0 << true;
+}
+
+void PlayerTest::sameCommandFromEverySource()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, state);
+    QFETCH(QString, pauseCaption);
+    QFETCH(QString, mp3File);
+    QFETCH(int, selected);
+    QFETCH(int, roundPlay);
+    QFETCH(bool, rePlay);
+    TestWindow w;
+    startTwoTracks(w);
+    Player &player = w.form->player();
+    QCOMPARE(player.transport(), Transport::Playing);
+    for (const QString &step : command.split(QLatin1Char(','))) {
+        if (step == QLatin1String("tray pause"))
+            w.form->munPause->trigger();
+        else if (step == QLatin1String("toolbar pause"))
+            w.form->Toolbar1_ButtonClick(4);
+        else if (step == QLatin1String("toolbar stop"))
+            w.form->Toolbar1_ButtonClick(5);
+        else if (step == QLatin1String("toolbar play"))
+            w.form->Toolbar1_ButtonClick(3);
+        else if (step == QLatin1String("end"))
+            w.engine->endTrack();
+        else if (step == QLatin1String("toolbar open C")) {
+            w.dialog->answers << QStringLiteral("/m/C.mp3");
+            w.form->Toolbar1_ButtonClick(1);
+        } else if (step == QLatin1String("open C")) {
+            player.open(QStringLiteral("/m/C.mp3"));
+        } else if (step == QLatin1String("double-click B")) {
+            w.form->List1->setCurrentRow(1);
+            w.form->playback().List1_DblClick();
+        } else if (step == QLatin1String("pause")) {
+            player.pause();
+        } else if (step == QLatin1String("play")) {
+            player.play();
+        } else if (step == QLatin1String("toggle")) {
+            player.toggle();
+        } else if (step == QLatin1String("stop")) {
+            player.stop();
+        } else if (step == QLatin1String("next")) {
+            player.next();
+        } else if (step == QLatin1String("previous")) {
+            player.previous();
+        } else {
+            QFAIL(qPrintable(step));
+        }
+    }
+    QCOMPARE(stateName(player.transport()), state);
+    QCOMPARE(w.form->munPause->text(), pauseCaption);
+    QCOMPARE(w.form->vars().MP3File, mp3File);
+    QCOMPARE(w.selectedRow(), selected);
+    QCOMPARE(w.form->vars().RoundPlay, roundPlay);
+    QCOMPARE(w.form->vars().RePlay, rePlay);
+}
+
+void PlayerTest::seekToTimeMovesSliderAndSignals()
+{
+    TestWindow w;
+    startTwoTracks(w);
+    Player &player = w.form->player();
+    QSignalSpy seeks(&player, &Player::seeked);
+    // Half of 235 s is frame 4500 of 9000.
+    player.seekTo(117'500'000);
+    QCOMPARE(w.engine->commands(), QStringList{"SeekFrame(4500)"});
+    QCOMPARE(w.form->Slider1->value(), 4500);
+    QCOMPARE(seeks.count(), 1);
+    QCOMPARE(player.positionUs() / 1'000'000, 117);
+    // The slider's own click is a seek as well.
+    w.form->Slider1->setValue(900);
+    w.form->playback().Slider1_Click();
+    QCOMPARE(seeks.count(), 2);
+    QCOMPARE(seeks.last().first().toInt(), 900);
+    // Past the end: the next entry starts.
+    player.seekBy(300'000'000);
+    QCOMPARE(w.form->vars().MP3File, QStringLiteral("/m/B.mp3"));
+}
+
+void PlayerTest::trackAndPosition()
+{
+    TestWindow w;
+    w.engine->defaultTrack = FakeEngine::Track{1000, 26000, QStringLiteral("标题"), QStringLiteral("歌手"),
+                                               QStringLiteral("专辑"), 0};
+    startTwoTracks(w);
+    Player &player = w.form->player();
+    const TrackInfo track = player.track();
+    QCOMPARE(track.path, QStringLiteral("/m/A.mp3"));
+    QCOMPARE(track.title, QStringLiteral("标题"));
+    QCOMPARE(track.artist, QStringLiteral("歌手"));
+    QCOMPARE(track.album, QStringLiteral("专辑"));
+    QCOMPARE(track.lengthUs, 26'000'000);
+    w.engine->reportPosition(500);
+    w.form->Toolbar1_ButtonClick(4);
+    // Paused: the position stands where the last report put it.
+    const qint64 paused = player.positionUs();
+    QVERIFY2(qAbs(paused - 13'000'000) < 50'000, qPrintable(QString::number(paused)));
+    QTest::qWait(50);
+    QCOMPARE(player.positionUs(), paused);
+    w.form->Toolbar1_ButtonClick(5);
+    QCOMPARE(player.positionUs(), 0);
+}
+
+QTEST_MAIN(PlayerTest)
+#include "tst_player.moc"
