@@ -1,4 +1,4 @@
-#include "mp3decoder.h"
+#include "decodeanybytes.h"
 #include "mp3play.h"
 
 #include <QElapsedTimer>
