@@ -233,6 +233,7 @@ void Form1::connectHandlers()
     connect(m_engine.get(), &Mp3Engine::PositionChanged, playback, &PlaybackHandlers::Mp3Play1_PositionChanged);
     connect(m_engine.get(), &Mp3Engine::PlaybackEnded, playback, &PlaybackHandlers::Mp3Play1_PlaybackEnded);
     connect(playback, &PlaybackHandlers::trackOpened, this, &Form1::noteTrackOpened);
+    connect(m_engine.get(), &Mp3Engine::NoSoundOutput, this, &Form1::reportProblem);
 
     connect(runPlay, &QAction::triggered, playback, &PlaybackHandlers::runPlay_Click);
     connect(munPause, &QAction::triggered, playback, &PlaybackHandlers::munPause_Click);

@@ -37,6 +37,14 @@ constexpr auto kIdleRelease = std::chrono::milliseconds(1500);
 // Playing without a playable track "ends" after this long, so continuous play moves
 // past a bad file without racing through the list.
 constexpr int kNothingToPlayEndMs = 1000;
+// How long the engine waits for its worker to end when it is destroyed; a write to a
+// healthy output returns well within it.
+// While a missing device is stood in for by the silent output, it is tried again this
+// often (and at every start), so that sound comes back soon after the sound server does.
+constexpr auto kDeviceRetry = std::chrono::milliseconds(500);
+// How long the engine waits for its worker to end when it is destroyed; a write to a
+// healthy output returns well within it.
+constexpr auto kWorkerQuitWait = std::chrono::milliseconds(500);
 
 // Maps what has been written to the output back to MPEG frame numbers, so the
 // position reported is the frame being heard rather than the one being decoded.
@@ -108,23 +116,27 @@ struct Mp3Play::Impl
     // (to be) heard: events the worker posted before no longer apply.
     void invalidateEvents() { generation.fetch_add(1); }
 
-    void ensureWorker()
+    // The worker shares the state it uses, so that it can be left behind (see ~Mp3Play).
+    static void ensureWorker(const std::shared_ptr<Impl> &self)
     {
-        if (!worker.joinable())
-            worker = std::thread([this] { run(); });
+        if (!self->worker.joinable())
+            self->worker = std::thread([self] { self->run(); });
     }
 
     void postPosition(quint64 eventGeneration, qint64 frame);
     void postEnd(quint64 eventGeneration);
+    void reportNoSound(const QString &reason);
     void run();
+    void chooseOutput(std::unique_lock<std::mutex> &lock, bool starting, Timeline &timeline);
     bool writeToOutput(std::vector<std::uint8_t> &pcm, const PcmFormat &format);
     bool finishTrack(std::unique_lock<std::mutex> &lock, quint64 runGeneration, Timeline &timeline);
 
     Mp3Play *const q;
     const Output output;
 
-    // UI thread only.
-    QTimer nothingToPlay;
+    // UI thread only. The timer is the engine's child: it goes with the engine even when
+    // an abandoned worker keeps the rest alive.
+    QTimer *const nothingToPlay = new QTimer(q);
     bool trackOpen = false;
     QString path;
     TrackTags tags;
@@ -144,9 +156,14 @@ struct Mp3Play::Impl
     bool flushOutput = false;
     qint64 audibleFrame = 0;
     bool quit = false;
+    bool workerDone = false;
 
     // Worker thread only.
     std::unique_ptr<AudioSink> sink;
+    bool silentForNow = false; // `sink` stands in for a device that is missing
+    bool deviceLost = false;   // a write to the device failed; not yet reported
+    bool lossReported = false;
+    SteadyClock::time_point nextDeviceTry;
     std::thread worker;
 };
 
@@ -172,18 +189,67 @@ void Mp3Play::Impl::postEnd(quint64 eventGeneration)
         Qt::QueuedConnection);
 }
 
-bool Mp3Play::Impl::writeToOutput(std::vector<std::uint8_t> &pcm, const PcmFormat &format)
+// Called with `mutex` held; reported once for each time the sound goes.
+void Mp3Play::Impl::reportNoSound(const QString &reason)
 {
-    if (!sink) {
-        if (output == Output::Device)
-            sink = DeviceSink::open();
+    if (lossReported || quit)
+        return;
+    lossReported = true;
+    const QString text = QStringLiteral("没有声音输出：") + reason;
+    QMetaObject::invokeMethod(q, [this, text] { emit q->NoSoundOutput(text); }, Qt::QueuedConnection);
+}
+
+// Brings the device in, or back: at every start, and every kDeviceRetry while the
+// silent output stands in for it. Unlocks `mutex` while the device is opened.
+void Mp3Play::Impl::chooseOutput(std::unique_lock<std::mutex> &lock, bool starting, Timeline &timeline)
+{
+    if (output == Output::Silent) {
         if (!sink)
             sink = std::make_unique<SilentSink>();
+        return;
     }
+    if (deviceLost) {
+        deviceLost = false;
+        nextDeviceTry = SteadyClock::now() + kDeviceRetry;
+        reportNoSound(QStringLiteral("声音设备已断开"));
+    }
+    if (sink && !(silentForNow && (starting || SteadyClock::now() >= nextDeviceTry)))
+        return;
+    lock.unlock();
+    std::unique_ptr<AudioSink> device = DeviceSink::open();
+    lock.lock();
+    nextDeviceTry = SteadyClock::now() + kDeviceRetry;
+    if (device) {
+        if (silentForNow) {
+            // Sound resumes where the listener is, not where the decoder had got to.
+            decoder.seekFrame(audibleFrame);
+            timeline.restart(audibleFrame);
+        }
+        sink = std::move(device);
+        silentForNow = false;
+        lossReported = false;
+    } else {
+        if (!sink) {
+            // Positions and ends still come, paced by the clock.
+            sink = std::make_unique<SilentSink>();
+            silentForNow = true;
+        }
+        if (starting)
+            lossReported = false; // said again for every track: the window clears old reports
+        reportNoSound(QStringLiteral("找不到声音设备"));
+    }
+}
+
+bool Mp3Play::Impl::writeToOutput(std::vector<std::uint8_t> &pcm, const PcmFormat &format)
+{
     if (sink->start(format) && sink->write(pcm.data(), pcm.size()))
         return true;
+    if (output == Output::Silent || silentForNow)
+        return false;
     // The device refused or went away (sound server stopped): keep time silently.
     sink = std::make_unique<SilentSink>();
+    silentForNow = true;
+    deviceLost = true;
     return sink->start(format) && sink->write(pcm.data(), pcm.size());
 }
 
@@ -231,22 +297,27 @@ void Mp3Play::Impl::run()
             } else if (!wake.wait_for(lock, kIdleRelease, hasWork)) {
                 lock.unlock();
                 sink.reset();
+                silentForNow = false;
                 lock.lock();
             }
             continue;
         }
 
         const quint64 currentGeneration = generation.load();
-        if (currentGeneration != runGeneration) {
+        const bool starting = currentGeneration != runGeneration;
+        if (starting) {
             runGeneration = currentGeneration;
             timeline.restart(audibleFrame);
             nextPosition = SteadyClock::now();
             errorRun = 0;
         }
         const auto stale = [&] { return quit || generation.load() != runGeneration; };
+        chooseOutput(lock, starting, timeline);
+        if (stale())
+            continue;
 
         // A paced output is waited for here, where any UI operation can interrupt.
-        if (sink && sink->readyAt() > SteadyClock::now()) {
+        if (sink->readyAt() > SteadyClock::now()) {
             wake.wait_until(lock, sink->readyAt(), stale);
             continue;
         }
@@ -288,9 +359,12 @@ void Mp3Play::Impl::run()
 
     lock.unlock();
     sink.reset(); // drops what is buffered: no sound after the engine is gone
+    lock.lock();
+    workerDone = true;
+    wake.notify_all();
 }
 
-Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::make_unique<Impl>(this, output))
+Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::make_shared<Impl>(this, output))
 {
     if (output == Output::Device && qEnvironmentVariableIsEmpty("PULSE_LATENCY_MSEC")) {
         // libout123's PulseAudio module asks for no particular buffering, and libpulse
@@ -299,26 +373,32 @@ Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::mak
         // where libpulse runs and reads it, exists.
         qputenv("PULSE_LATENCY_MSEC", QByteArray::number(kPulseLatencyMs));
     }
-    d->nothingToPlay.setSingleShot(true);
-    d->nothingToPlay.setInterval(kNothingToPlayEndMs);
-    connect(&d->nothingToPlay, &QTimer::timeout, this, &Mp3Engine::PlaybackEnded);
+    d->nothingToPlay->setSingleShot(true);
+    d->nothingToPlay->setInterval(kNothingToPlayEndMs);
+    connect(d->nothingToPlay, &QTimer::timeout, this, &Mp3Engine::PlaybackEnded);
 }
 
 Mp3Play::~Mp3Play()
 {
-    if (d->worker.joinable()) {
-        {
-            std::lock_guard lock(d->mutex);
-            d->quit = true;
-        }
-        d->wake.notify_all();
+    if (!d->worker.joinable())
+        return;
+    std::unique_lock lock(d->mutex);
+    d->quit = true;
+    d->wake.notify_all();
+    // A worker stuck in the output (a frozen sound server) would keep the program alive
+    // for as long as the server is stopped. After a short wait it is left to end by
+    // itself: it touches nothing of the engine's once `quit` is set.
+    const bool done = d->wake.wait_for(lock, kWorkerQuitWait, [this] { return d->workerDone; });
+    lock.unlock();
+    if (done)
         d->worker.join();
-    }
+    else
+        d->worker.detach();
 }
 
 void Mp3Play::Stop()
 {
-    d->nothingToPlay.stop();
+    d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
         if (d->transport == Impl::Transport::Playing)
@@ -334,7 +414,7 @@ void Mp3Play::Stop()
 qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
 {
     Q_UNUSED(options);
-    d->nothingToPlay.stop();
+    d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
         // Resuming: the window reopens the paused track before playing it again.
@@ -385,8 +465,8 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
 void Mp3Play::Play()
 {
     if (!d->trackOpen) {
-        if (!d->nothingToPlay.isActive())
-            d->nothingToPlay.start();
+        if (!d->nothingToPlay->isActive())
+            d->nothingToPlay->start();
         return;
     }
     {
@@ -397,13 +477,13 @@ void Mp3Play::Play()
         d->audibleFrame = d->decoder.tellFrame();
         d->invalidateEvents();
     }
-    d->ensureWorker();
+    Impl::ensureWorker(d);
     d->wake.notify_all();
 }
 
 void Mp3Play::Pause()
 {
-    d->nothingToPlay.stop();
+    d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
         if (d->transport != Impl::Transport::Playing)

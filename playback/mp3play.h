@@ -31,7 +31,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d;
+    std::shared_ptr<Impl> d;
 };
 
 } // namespace velmora

@@ -7,6 +7,8 @@
   a11y.py names ROLE                 names of the player's widgets of ROLE, one a line
                                      ("label", "list item", "push button", ...)
   a11y.py states ROLE NAME           states of the first widget of ROLE named NAME
+  a11y.py descriptions ROLE          descriptions of the player's widgets of ROLE
+                                     (the status bar's is the last problem reported)
   a11y.py extents ROLE NAME          its place on the screen: x y width height
   a11y.py list-blank                 a point of the playlist below its last entry: x y
   a11y.py popup [--timeout S] [--items N] CMD...
@@ -209,6 +211,10 @@ def main():
         cmd_dump()
     elif command == "names" and len(rest) == 1:
         cmd_names(rest[0])
+    elif command == "descriptions" and len(rest) == 1:
+        for accessible, _ in walk(app_or_fail()):
+            if accessible.get_role_name() == rest[0]:
+                print(accessible.get_description())
     elif command == "states" and len(rest) == 2:
         print(",".join(states_of(find(rest[0], rest[1]))))
     elif command == "extents" and len(rest) == 2:
