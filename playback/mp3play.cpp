@@ -5,6 +5,9 @@
 #include "mp3decoder.h"
 #include "posixfile.h"
 
+#include <QEventLoop>
+#include <QPointer>
+#include <QThread>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -104,6 +107,54 @@ qint16 problemStatus(FileProblem problem)
 
 const QString kNotMp3 = QStringLiteral("不是MP3文件");
 
+// A track as read from disk, before the engine takes it on.
+struct OpenedTrack
+{
+    qint16 status = OpenNotMp3;
+    QString error;
+    TrackTags tags;
+    std::unique_ptr<Mp3Decoder> decoder;
+};
+
+OpenedTrack readTrack(const QString &path)
+{
+    OpenedTrack track;
+    OpenedFile file = openRegularFile(path);
+    if (file.problem != FileProblem::None) {
+        track.status = problemStatus(file.problem);
+        track.error = fileProblemText(file.problem, FileRole::Track);
+        return track;
+    }
+    if (file.size == 0) {
+        track.status = OpenEmpty;
+        track.error = kNotMp3;
+        return track;
+    }
+    track.tags = readTags(file.fd.get(), file.size);
+    track.decoder = std::make_unique<Mp3Decoder>();
+    if (!track.decoder->open(std::move(file.fd))) {
+        track.error = kNotMp3;
+        track.decoder.reset();
+        return track;
+    }
+    track.status = OpenOk;
+    return track;
+}
+
+// Runs readTrack on a thread of its own. The scan for the frame count reads the whole
+// file (seconds for a long track on a slow disk); meanwhile the window's events go on.
+OpenedTrack readTrackAnswering(const QString &path)
+{
+    OpenedTrack track;
+    std::unique_ptr<QThread> reader(QThread::create([&track, path] { track = readTrack(path); }));
+    QEventLoop loop;
+    QObject::connect(reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    reader->start();
+    loop.exec();
+    reader->wait(); // at once, unless the loop was ended early (the program quits)
+    return track;
+}
+
 } // namespace
 
 struct Mp3Play::Impl
@@ -143,6 +194,8 @@ struct Mp3Play::Impl
     qint64 frameCount = 0;
     qint64 durationMs = 0;
     QString lastError;
+    qint16 lastStatus = OpenOk;
+    quint64 openRequests = 0;
 
     // Written on the UI thread (under `mutex`), read anywhere.
     std::atomic<quint64> generation{0};
@@ -151,7 +204,7 @@ struct Mp3Play::Impl
     // decoder calls; the worker never holds it while writing to the output.
     std::mutex mutex;
     std::condition_variable wake;
-    Mp3Decoder decoder;
+    std::unique_ptr<Mp3Decoder> decoder = std::make_unique<Mp3Decoder>();
     Transport transport = Transport::Stopped;
     bool flushOutput = false;
     qint64 audibleFrame = 0;
@@ -222,7 +275,7 @@ void Mp3Play::Impl::chooseOutput(std::unique_lock<std::mutex> &lock, bool starti
     if (device) {
         if (silentForNow) {
             // Sound resumes where the listener is, not where the decoder had got to.
-            decoder.seekFrame(audibleFrame);
+            decoder->seekFrame(audibleFrame);
             timeline.restart(audibleFrame);
         }
         sink = std::move(device);
@@ -262,11 +315,11 @@ bool Mp3Play::Impl::finishTrack(std::unique_lock<std::mutex> &lock, quint64 runG
         return false;
     if (stale())
         return false;
-    const qint64 last = std::clamp<qint64>(timeline.audibleFrame(0), 0, decoder.frameCount());
+    const qint64 last = std::clamp<qint64>(timeline.audibleFrame(0), 0, decoder->frameCount());
     postPosition(runGeneration, last);
     postEnd(runGeneration);
     transport = Transport::Stopped;
-    decoder.seekFrame(0);
+    decoder->seekFrame(0);
     audibleFrame = 0;
     return true;
 }
@@ -322,7 +375,7 @@ void Mp3Play::Impl::run()
             continue;
         }
 
-        const Mp3Decoder::Chunk chunk = decoder.decodeFrame();
+        const Mp3Decoder::Chunk chunk = decoder->decodeFrame();
         if (chunk.kind == Mp3Decoder::Chunk::Kind::Error && ++errorRun < kMaxDecodeErrorRun)
             continue;
         if (chunk.kind != Mp3Decoder::Chunk::Kind::Audio) {
@@ -330,7 +383,7 @@ void Mp3Play::Impl::run()
             continue;
         }
         errorRun = 0;
-        const PcmFormat format = decoder.format();
+        const PcmFormat format = decoder->format();
         const qint64 pcmFrames = qint64(chunk.bytes) / format.bytesPerFrame();
         if (pcmFrames == 0) {
             timeline.add(chunk.frame, 0); // all encoder delay, trimmed away
@@ -349,7 +402,7 @@ void Mp3Play::Impl::run()
         }
         timeline.add(chunk.frame, pcmFrames);
         const auto now = SteadyClock::now();
-        audibleFrame = std::clamp<qint64>(timeline.audibleFrame(sink->pendingFrames(now)), 0, decoder.frameCount());
+        audibleFrame = std::clamp<qint64>(timeline.audibleFrame(sink->pendingFrames(now)), 0, decoder->frameCount());
         if (now >= nextPosition) {
             postPosition(runGeneration, audibleFrame);
             // Keeps an even ten per second; after a stall, starts counting afresh.
@@ -404,7 +457,7 @@ void Mp3Play::Stop()
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
         d->transport = Impl::Transport::Stopped;
-        d->decoder.seekFrame(0);
+        d->decoder->seekFrame(0);
         d->audibleFrame = 0;
         d->invalidateEvents();
     }
@@ -420,12 +473,13 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
         // Resuming: the window reopens the paused track before playing it again.
         if (d->trackOpen && d->transport == Impl::Transport::Paused && path == d->path) {
             d->lastError.clear();
+            d->lastStatus = OpenOk;
             return OpenOk;
         }
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
         d->transport = Impl::Transport::Stopped;
-        d->decoder.close();
+        d->decoder->close();
         d->audibleFrame = 0;
         d->invalidateEvents();
     }
@@ -435,30 +489,31 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
     d->tags = {};
     d->frameCount = 0;
     d->durationMs = 0;
+    d->lastError.clear();
+    const quint64 request = ++d->openRequests;
 
-    OpenedFile file = openRegularFile(path);
-    if (file.problem != FileProblem::None) {
-        d->lastError = fileProblemText(file.problem, FileRole::Track);
-        return problemStatus(file.problem);
+    const std::shared_ptr<Impl> keep = d; // the engine may be destroyed while the file is read
+    const QPointer<Mp3Play> alive(this);
+    OpenedTrack track = readTrackAnswering(path);
+    if (!alive || request != keep->openRequests) {
+        // Gone, or another OpenFile came while this one read: the later one stands.
+        return alive ? d->lastStatus : track.status;
     }
-    if (file.size == 0) {
-        d->lastError = kNotMp3;
-        return OpenEmpty;
+    d->nothingToPlay->stop(); // a Play meanwhile had nothing to play yet
+    d->lastStatus = track.status;
+    if (track.status != OpenOk) {
+        d->lastError = track.error;
+        return track.status;
     }
-    const TrackTags tags = readTags(file.fd.get(), file.size);
     {
         std::lock_guard lock(d->mutex);
-        if (!d->decoder.open(std::move(file.fd))) {
-            d->lastError = kNotMp3;
-            return OpenNotMp3;
-        }
-        d->frameCount = d->decoder.frameCount();
-        d->durationMs = d->decoder.durationMs();
+        std::swap(d->decoder, track.decoder);
+        d->frameCount = d->decoder->frameCount();
+        d->durationMs = d->decoder->durationMs();
     }
     d->trackOpen = true;
     d->path = path;
-    d->tags = tags;
-    d->lastError.clear();
+    d->tags = track.tags;
     return OpenOk;
 }
 
@@ -474,7 +529,7 @@ void Mp3Play::Play()
         if (d->transport == Impl::Transport::Playing)
             return;
         d->transport = Impl::Transport::Playing;
-        d->audibleFrame = d->decoder.tellFrame();
+        d->audibleFrame = d->decoder->tellFrame();
         d->invalidateEvents();
     }
     Impl::ensureWorker(d);
@@ -489,7 +544,7 @@ void Mp3Play::Pause()
         if (d->transport != Impl::Transport::Playing)
             return;
         // Resume where the listener is, not where the decoder had got to.
-        d->decoder.seekFrame(d->audibleFrame);
+        d->decoder->seekFrame(d->audibleFrame);
         d->transport = Impl::Transport::Paused;
         d->flushOutput = true;
         d->invalidateEvents();
@@ -504,7 +559,7 @@ void Mp3Play::SeekFrame(qint32 frame)
     {
         std::lock_guard lock(d->mutex);
         const qint64 target = std::clamp<qint64>(frame, 0, d->frameCount);
-        d->decoder.seekFrame(target);
+        d->decoder->seekFrame(target);
         d->audibleFrame = target;
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
