@@ -81,6 +81,8 @@ while velmora_alive; do
   sleep 0.05
 done
 e2e_log "ended $(awk -v s="$quit_at" -v n="$EPOCHREALTIME" 'BEGIN { printf "%.2f", n - s }')s after 退出 with the server stopped"
-wait "$VELMORA_PID" 2>/dev/null || true
+rc=0
+wait "$VELMORA_PID" 2>/dev/null || rc=$?
 VELMORA_PID=
 e2e_pulse_thaw
+((rc == 0)) || e2e_fail "the player ended with status $rc after 退出 with the sound server stopped"
