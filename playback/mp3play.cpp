@@ -142,7 +142,9 @@ OpenedTrack readTrack(const QString &path)
 }
 
 // Runs readTrack on a thread of its own. The scan for the frame count reads the whole
-// file (seconds for a long track on a slow disk); meanwhile the window's events go on.
+// file (seconds for a long track on a slow disk); meanwhile the window keeps painting
+// and its timers run. Clicks and keys wait until the track is open, so that handlers
+// see them in the order they would without the wait.
 OpenedTrack readTrackAnswering(const QString &path)
 {
     OpenedTrack track;
@@ -150,7 +152,7 @@ OpenedTrack readTrackAnswering(const QString &path)
     QEventLoop loop;
     QObject::connect(reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
     reader->start();
-    loop.exec();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
     reader->wait(); // at once, unless the loop was ended early (the program quits)
     return track;
 }

@@ -445,7 +445,7 @@ void TestMp3Play::openingLetsEventsRunAndALaterOpenStands()
     QVERIFY(ticks > 0);
     QVERIFY(engine.GetFrameCount() > 300 * expectedFrames(2.5));
 
-    // A double-click on another entry while the long one is read.
+    // Another track opened (by a timer's handler) while the long one is read.
     bool clicked = false;
     QTimer::singleShot(0, &engine, [&] {
         clicked = true;
