@@ -247,6 +247,7 @@ void Form1::connectHandlers()
     connect(m_engine, &Mp3Engine::PlaybackEnded, playback, &PlaybackHandlers::Mp3Play1_PlaybackEnded);
     connect(playback, &PlaybackHandlers::trackOpened, this, &Form1::noteTrackOpened);
     connect(List1->model(), &QAbstractItemModel::modelReset, this, [this] { m_markedEntries.clear(); });
+    connect(m_engine, &Mp3Engine::NoSoundOutput, this, &Form1::reportProblem);
 
     connect(runPlay, &QAction::triggered, playback, &PlaybackHandlers::runPlay_Click);
     connect(munPause, &QAction::triggered, playback, &PlaybackHandlers::munPause_Click);

@@ -30,7 +30,7 @@ build_dir=${VELMORA_BENCH_BUILD_DIR:-$source_dir/build-bench}
 
 echo "bench: building in $build_dir" >&2
 cmake -S "$source_dir/bench" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build_dir" -j"$(nproc)" --target velmora decode_bench bare_window >/dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target velmora decode_bench open_bench bare_window >/dev/null
 
 # The tracks are made once and kept with the build.
 media=$build_dir/bench-media
@@ -49,11 +49,17 @@ make_mp3 long_10min_128k -n -r 44100 -c 2 -b 16 "$media/long_10min_128k.wav" \
   synth 600 sine 200-2000 pinknoise remix 1v0.4,2v0.1 1v0.1,2v0.4
 make_mp3 tone_440 -n -r 44100 -c 2 -b 16 "$media/tone_440.wav" synth 4 sine 440 vol 0.5 fade t 0.01 4 0.01
 make_mp3 tone_880 -n -r 44100 -c 2 -b 16 "$media/tone_880.wav" synth 4 sine 880 vol 0.5 fade t 0.01 4 0.01
+# Three hours, for how long an open holds the window: the 4-s tone over and over.
+if [[ ! -s $media/three_hours.mp3 ]]; then
+  for _ in $(seq 2700); do cat -- "$media/tone_440.mp3"; done >"$media/three_hours.tmp.mp3"
+  mv -- "$media/three_hours.tmp.mp3" "$media/three_hours.mp3"
+fi
 make_mp3 silence_then_tone -n -r 44100 -c 2 -b 16 "$media/silence_then_tone.wav" \
   synth 15 sine 660 vol 0.5 fade t 0.01 15 0.01 pad 15
 
 export VELMORA_BINARY=$build_dir/velmora/velmora
 export VELMORA_DECODE_BENCH=$build_dir/decode_bench
+export VELMORA_OPEN_BENCH=$build_dir/open_bench
 export VELMORA_BARE_WINDOW=$build_dir/bare_window
 export VELMORA_BENCH_MEDIA=$media
 export VELMORA_BENCH_QUICK=$quick

@@ -3,6 +3,7 @@
 #include "fuzzcheck.h"
 
 #include "m3u.h"
+#include "playlistlines.h"
 
 #include <QStringDecoder>
 

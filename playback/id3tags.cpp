@@ -180,27 +180,16 @@ QString decodeTextFrame(QByteArrayView body)
 }
 
 // ID3v2.4 sizes are syncsafe, but some taggers wrote plain integers. Prefer whichever
-// reading lands on the next frame, the padding or the end of the tag.
-quint32 v24FrameSize(QByteArrayView frames, qsizetype pos)
+// reading makes the frame end on a boundary (the next frame, the padding or the end of
+// the tag), as `endsWell(size)` tells.
+template<typename EndsWell>
+qint64 v24FrameSize(QByteArrayView sizeBytes, EndsWell endsWell)
 {
-    const QByteArrayView raw = frames.sliced(pos + 4, 4);
-    const quint32 plain = bigEndian(raw);
-    if (!isSyncsafe(raw))
+    const quint32 plain = bigEndian(sizeBytes);
+    if (!isSyncsafe(sizeBytes))
         return plain;
-    const quint32 safe = syncsafe(raw);
-    if (safe == plain)
-        return safe;
-    const auto landsWell = [&](quint32 size) {
-        const qint64 next = qint64(pos) + 10 + size;
-        if (next == frames.size())
-            return true;
-        if (next > frames.size())
-            return false;
-        if (frames[next] == '\0')
-            return true;
-        return next + 4 <= frames.size() && isFrameId(frames.sliced(next, 4));
-    };
-    if (!landsWell(safe) && landsWell(plain))
+    const quint32 safe = syncsafe(sizeBytes);
+    if (safe != plain && !endsWell(safe) && endsWell(plain))
         return plain;
     return safe;
 }
@@ -304,7 +293,12 @@ TrackTags parseId3v2(QByteArrayView tag)
         else if (major == 3)
             size = bigEndian(frames.sliced(pos + 4, 4));
         else
-            size = v24FrameSize(frames, pos);
+            size = v24FrameSize(frames.sliced(pos + 4, 4), [&](qint64 candidate) {
+                const qint64 next = qint64(pos) + 10 + candidate;
+                if (next >= frames.size())
+                    return next == frames.size();
+                return frames[next] == '\0' || (next + 4 <= frames.size() && isFrameId(frames.sliced(next, 4)));
+            });
         const uchar formatFlags = major >= 3 ? uchar(frames[pos + 9]) : 0;
         const qsizetype dataStart = pos + headerLength;
         if (size > frames.size() - dataStart)
@@ -411,12 +405,10 @@ QByteArray readWantedFrames(int fd, const QByteArray &header, qint64 fileSize)
         if (!isFrameId(id))
             break;
         const QByteArrayView sizeBytes = QByteArrayView(frameHeader).sliced(major == 2 ? 3 : 4, major == 2 ? 3 : 4);
-        qint64 size = bigEndian(sizeBytes);
-        if (major == 4 && isSyncsafe(sizeBytes)) {
-            const qint64 safe = syncsafe(sizeBytes);
-            if (safe == size || isBoundary(pos + 10 + safe) || !isBoundary(pos + 10 + size))
-                size = safe;
-        }
+        const qint64 size = major == 4 ? v24FrameSize(sizeBytes, [&](qint64 candidate) {
+            return isBoundary(pos + 10 + candidate);
+        })
+                                       : qint64(bigEndian(sizeBytes));
         if (fieldOf(id) != Field::None && size <= kTextFrameLimit)
             frames += frameHeader + readAt(fd, pos + headerLength, size);
         pos += headerLength + size;

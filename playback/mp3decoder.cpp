@@ -52,7 +52,6 @@ void Mp3Decoder::close()
     // The handle goes before the descriptor it reads from.
     m_handle.reset();
     m_fd.reset();
-    m_memory = {};
     m_fdStream = {};
     m_open = false;
     m_format = {};
@@ -111,44 +110,8 @@ bool Mp3Decoder::open(UniqueFd fd)
         file->pos = base + qint64(offset);
         return off_t(file->pos);
     };
-    return openThroughReader(&m_fdStream, read, seek);
-}
-
-bool Mp3Decoder::openMemory(const std::uint8_t *data, std::size_t size)
-{
-    close();
-    if (!initLibrary() || !createHandle())
-        return false;
-    m_memory = {data, size, 0};
-    const auto read = [](void *stream, void *buffer, size_t count) -> mpg123_ssize_t {
-        auto *memory = static_cast<MemoryStream *>(stream);
-        const std::size_t n = std::min(count, memory->size - memory->pos);
-        if (n > 0)
-            std::memcpy(buffer, memory->data + memory->pos, n);
-        memory->pos += n;
-        return mpg123_ssize_t(n);
-    };
-    const auto seek = [](void *stream, off_t offset, int whence) -> off_t {
-        auto *memory = static_cast<MemoryStream *>(stream);
-        off_t base = 0;
-        if (whence == SEEK_CUR)
-            base = off_t(memory->pos);
-        else if (whence == SEEK_END)
-            base = off_t(memory->size);
-        else if (whence != SEEK_SET)
-            return -1;
-        if (offset > off_t(memory->size) - base || base + offset < 0)
-            return -1;
-        memory->pos = std::size_t(base + offset);
-        return off_t(memory->pos);
-    };
-    return openThroughReader(&m_memory, read, seek);
-}
-
-bool Mp3Decoder::openThroughReader(void *stream, ReadFunction read, SeekFunction seek)
-{
     if (mpg123_replace_reader_handle(m_handle.get(), read, seek, nullptr) != MPG123_OK
-        || mpg123_open_handle(m_handle.get(), stream) != MPG123_OK) {
+        || mpg123_open_handle(m_handle.get(), &m_fdStream) != MPG123_OK) {
         close();
         return false;
     }
@@ -243,38 +206,6 @@ Mp3Decoder::Chunk Mp3Decoder::decodeFrame()
     }
     chunk.kind = Chunk::Kind::Error;
     return chunk;
-}
-
-int decodeForFuzzing(const std::uint8_t *data, std::size_t size)
-{
-    Mp3Decoder decoder;
-    if (!decoder.openMemory(data, size))
-        return 0;
-    int decoded = 0;
-    const auto decodeSome = [&](int limit) {
-        int errors = 0;
-        for (int i = 0; i < limit; ++i) {
-            const Mp3Decoder::Chunk chunk = decoder.decodeFrame();
-            if (chunk.kind == Mp3Decoder::Chunk::Kind::End)
-                return;
-            if (chunk.kind == Mp3Decoder::Chunk::Kind::Error) {
-                if (++errors > kMaxDecodeErrorRun)
-                    return;
-                continue;
-            }
-            errors = 0;
-            ++decoded;
-        }
-    };
-    decodeSome(100000);
-    const qint64 frames = decoder.frameCount();
-    for (qint64 target : {frames / 2, qint64(0), frames, frames + 7, qint64(-3), frames - 1}) {
-        decoder.seekFrame(target);
-        decodeSome(3);
-    }
-    (void)decoder.durationMs();
-    (void)decoder.tellFrame();
-    return decoded;
 }
 
 } // namespace velmora

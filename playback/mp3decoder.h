@@ -39,8 +39,6 @@ public:
 
     // False when no MPEG audio frame is found. The decoder owns `fd` from then on.
     bool open(UniqueFd fd);
-    // Reads from memory that must outlive the decoder (or the next open/close).
-    bool openMemory(const std::uint8_t *data, std::size_t size);
     void close();
     bool isOpen() const { return m_open; }
 
@@ -63,10 +61,6 @@ public:
 
 private:
     bool createHandle();
-    // libmpg123's reader callbacks (mpg123_ssize_t is ssize_t).
-    using ReadFunction = ssize_t (*)(void *stream, void *buffer, std::size_t count);
-    using SeekFunction = off_t (*)(void *stream, off_t offset, int whence);
-    bool openThroughReader(void *stream, ReadFunction read, SeekFunction seek);
     bool finishOpen();
 
     struct HandleDeleter
@@ -75,12 +69,6 @@ private:
     };
     std::unique_ptr<mpg123_handle_struct, HandleDeleter> m_handle;
     UniqueFd m_fd;
-    struct MemoryStream
-    {
-        const std::uint8_t *data = nullptr;
-        std::size_t size = 0;
-        std::size_t pos = 0;
-    } m_memory;
     // libmpg123's own descriptor reader looks for a frame start one read() per byte,
     // which makes a stretch of junk cost a system call per byte; this one reads ahead.
     struct FdStream
@@ -100,9 +88,5 @@ private:
 // Consecutive undecodable frames after which a track counts as ended: a damaged
 // file must not keep the decoder spinning.
 inline constexpr int kMaxDecodeErrorRun = 32;
-
-// Runs open, scan, decode and seeks on arbitrary bytes with no audio output, for fuzzing.
-// Returns the number of MPEG frames decoded.
-int decodeForFuzzing(const std::uint8_t *data, std::size_t size);
 
 } // namespace velmora

@@ -36,6 +36,9 @@ public:
 signals:
     void PositionChanged(qint32 frame);
     void PlaybackEnded();
+    // Sound cannot reach a device ("没有声音输出：..."): playback goes on silently, with
+    // positions and ends as usual, and sound comes back by itself once a device does.
+    void NoSoundOutput(const QString &message);
 };
 
 } // namespace velmora

@@ -5,6 +5,9 @@
 #include "mp3decoder.h"
 #include "posixfile.h"
 
+#include <QEventLoop>
+#include <QPointer>
+#include <QThread>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -37,6 +40,14 @@ constexpr auto kIdleRelease = std::chrono::milliseconds(1500);
 // Playing without a playable track "ends" after this long, so continuous play moves
 // past a bad file without racing through the list.
 constexpr int kNothingToPlayEndMs = 1000;
+// How long the engine waits for its worker to end when it is destroyed; a write to a
+// healthy output returns well within it.
+// While a missing device is stood in for by the silent output, it is tried again this
+// often (and at every start), so that sound comes back soon after the sound server does.
+constexpr auto kDeviceRetry = std::chrono::milliseconds(500);
+// How long the engine waits for its worker to end when it is destroyed; a write to a
+// healthy output returns well within it.
+constexpr auto kWorkerQuitWait = std::chrono::milliseconds(500);
 
 // Maps what has been written to the output back to MPEG frame numbers, so the
 // position reported is the frame being heard rather than the one being decoded.
@@ -77,37 +88,73 @@ private:
     std::deque<Entry> m_frames;
 };
 
-QString problemText(FileProblem problem)
-{
-    switch (problem) {
-    case FileProblem::Missing:
-        return QStringLiteral("文件不存在");
-    case FileProblem::Unreadable:
-        return QStringLiteral("无法读取文件");
-    case FileProblem::NotRegular:
-        return QStringLiteral("不是普通文件");
-    case FileProblem::Empty:
-    case FileProblem::None:
-        break;
-    }
-    return QStringLiteral("不是MP3文件");
-}
-
 qint16 problemStatus(FileProblem problem)
 {
     switch (problem) {
     case FileProblem::Missing:
         return OpenMissing;
+    case FileProblem::NoPermission:
     case FileProblem::Unreadable:
         return OpenUnreadable;
+    case FileProblem::Directory:
     case FileProblem::NotRegular:
         return OpenNotRegular;
-    case FileProblem::Empty:
-        return OpenEmpty;
     case FileProblem::None:
         break;
     }
     return OpenNotMp3;
+}
+
+const QString kNotMp3 = QStringLiteral("不是MP3文件");
+
+// A track as read from disk, before the engine takes it on.
+struct OpenedTrack
+{
+    qint16 status = OpenNotMp3;
+    QString error;
+    TrackTags tags;
+    std::unique_ptr<Mp3Decoder> decoder;
+};
+
+OpenedTrack readTrack(const QString &path)
+{
+    OpenedTrack track;
+    OpenedFile file = openRegularFile(path);
+    if (file.problem != FileProblem::None) {
+        track.status = problemStatus(file.problem);
+        track.error = fileProblemText(file.problem, FileRole::Track);
+        return track;
+    }
+    if (file.size == 0) {
+        track.status = OpenEmpty;
+        track.error = kNotMp3;
+        return track;
+    }
+    track.tags = readTags(file.fd.get(), file.size);
+    track.decoder = std::make_unique<Mp3Decoder>();
+    if (!track.decoder->open(std::move(file.fd))) {
+        track.error = kNotMp3;
+        track.decoder.reset();
+        return track;
+    }
+    track.status = OpenOk;
+    return track;
+}
+
+// Runs readTrack on a thread of its own. The scan for the frame count reads the whole
+// file (seconds for a long track on a slow disk); meanwhile the window keeps painting
+// and its timers run. Clicks and keys wait until the track is open, so that handlers
+// see them in the order they would without the wait.
+OpenedTrack readTrackAnswering(const QString &path)
+{
+    OpenedTrack track;
+    std::unique_ptr<QThread> reader(QThread::create([&track, path] { track = readTrack(path); }));
+    QEventLoop loop;
+    QObject::connect(reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    reader->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    reader->wait(); // at once, unless the loop was ended early (the program quits)
+    return track;
 }
 
 } // namespace
@@ -122,29 +169,35 @@ struct Mp3Play::Impl
     // (to be) heard: events the worker posted before no longer apply.
     void invalidateEvents() { generation.fetch_add(1); }
 
-    void ensureWorker()
+    // The worker shares the state it uses, so that it can be left behind (see ~Mp3Play).
+    static void ensureWorker(const std::shared_ptr<Impl> &self)
     {
-        if (!worker.joinable())
-            worker = std::thread([this] { run(); });
+        if (!self->worker.joinable())
+            self->worker = std::thread([self] { self->run(); });
     }
 
     void postPosition(quint64 eventGeneration, qint64 frame);
     void postEnd(quint64 eventGeneration);
+    void reportNoSound(const QString &reason);
     void run();
+    void chooseOutput(std::unique_lock<std::mutex> &lock, bool starting, Timeline &timeline);
     bool writeToOutput(std::vector<std::uint8_t> &pcm, const PcmFormat &format);
     bool finishTrack(std::unique_lock<std::mutex> &lock, quint64 runGeneration, Timeline &timeline);
 
     Mp3Play *const q;
     const Output output;
 
-    // UI thread only.
-    QTimer nothingToPlay;
+    // UI thread only. The timer is the engine's child: it goes with the engine even when
+    // an abandoned worker keeps the rest alive.
+    QTimer *const nothingToPlay = new QTimer(q);
     bool trackOpen = false;
     QString path;
     TrackTags tags;
     qint64 frameCount = 0;
     qint64 durationMs = 0;
     QString lastError;
+    qint16 lastStatus = OpenOk;
+    quint64 openRequests = 0;
 
     // Written on the UI thread (under `mutex`), read anywhere.
     std::atomic<quint64> generation{0};
@@ -153,14 +206,19 @@ struct Mp3Play::Impl
     // decoder calls; the worker never holds it while writing to the output.
     std::mutex mutex;
     std::condition_variable wake;
-    Mp3Decoder decoder;
+    std::unique_ptr<Mp3Decoder> decoder = std::make_unique<Mp3Decoder>();
     Transport transport = Transport::Stopped;
     bool flushOutput = false;
     qint64 audibleFrame = 0;
     bool quit = false;
+    bool workerDone = false;
 
     // Worker thread only.
     std::unique_ptr<AudioSink> sink;
+    bool silentForNow = false; // `sink` stands in for a device that is missing
+    bool deviceLost = false;   // a write to the device failed; not yet reported
+    bool lossReported = false;
+    SteadyClock::time_point nextDeviceTry;
     std::thread worker;
 };
 
@@ -186,18 +244,67 @@ void Mp3Play::Impl::postEnd(quint64 eventGeneration)
         Qt::QueuedConnection);
 }
 
-bool Mp3Play::Impl::writeToOutput(std::vector<std::uint8_t> &pcm, const PcmFormat &format)
+// Called with `mutex` held; reported once for each time the sound goes.
+void Mp3Play::Impl::reportNoSound(const QString &reason)
 {
-    if (!sink) {
-        if (output == Output::Device)
-            sink = DeviceSink::open();
+    if (lossReported || quit)
+        return;
+    lossReported = true;
+    const QString text = QStringLiteral("没有声音输出：") + reason;
+    QMetaObject::invokeMethod(q, [this, text] { emit q->NoSoundOutput(text); }, Qt::QueuedConnection);
+}
+
+// Brings the device in, or back: at every start, and every kDeviceRetry while the
+// silent output stands in for it. Unlocks `mutex` while the device is opened.
+void Mp3Play::Impl::chooseOutput(std::unique_lock<std::mutex> &lock, bool starting, Timeline &timeline)
+{
+    if (output == Output::Silent) {
         if (!sink)
             sink = std::make_unique<SilentSink>();
+        return;
     }
+    if (deviceLost) {
+        deviceLost = false;
+        nextDeviceTry = SteadyClock::now() + kDeviceRetry;
+        reportNoSound(QStringLiteral("声音设备已断开"));
+    }
+    if (sink && !(silentForNow && (starting || SteadyClock::now() >= nextDeviceTry)))
+        return;
+    lock.unlock();
+    std::unique_ptr<AudioSink> device = DeviceSink::open();
+    lock.lock();
+    nextDeviceTry = SteadyClock::now() + kDeviceRetry;
+    if (device) {
+        if (silentForNow) {
+            // Sound resumes where the listener is, not where the decoder had got to.
+            decoder->seekFrame(audibleFrame);
+            timeline.restart(audibleFrame);
+        }
+        sink = std::move(device);
+        silentForNow = false;
+        lossReported = false;
+    } else {
+        if (!sink) {
+            // Positions and ends still come, paced by the clock.
+            sink = std::make_unique<SilentSink>();
+            silentForNow = true;
+        }
+        if (starting)
+            lossReported = false; // said again for every track: the window clears old reports
+        reportNoSound(QStringLiteral("找不到声音设备"));
+    }
+}
+
+bool Mp3Play::Impl::writeToOutput(std::vector<std::uint8_t> &pcm, const PcmFormat &format)
+{
     if (sink->start(format) && sink->write(pcm.data(), pcm.size()))
         return true;
+    if (output == Output::Silent || silentForNow)
+        return false;
     // The device refused or went away (sound server stopped): keep time silently.
     sink = std::make_unique<SilentSink>();
+    silentForNow = true;
+    deviceLost = true;
     return sink->start(format) && sink->write(pcm.data(), pcm.size());
 }
 
@@ -210,11 +317,11 @@ bool Mp3Play::Impl::finishTrack(std::unique_lock<std::mutex> &lock, quint64 runG
         return false;
     if (stale())
         return false;
-    const qint64 last = std::clamp<qint64>(timeline.audibleFrame(0), 0, decoder.frameCount());
+    const qint64 last = std::clamp<qint64>(timeline.audibleFrame(0), 0, decoder->frameCount());
     postPosition(runGeneration, last);
     postEnd(runGeneration);
     transport = Transport::Stopped;
-    decoder.seekFrame(0);
+    decoder->seekFrame(0);
     audibleFrame = 0;
     return true;
 }
@@ -245,27 +352,32 @@ void Mp3Play::Impl::run()
             } else if (!wake.wait_for(lock, kIdleRelease, hasWork)) {
                 lock.unlock();
                 sink.reset();
+                silentForNow = false;
                 lock.lock();
             }
             continue;
         }
 
         const quint64 currentGeneration = generation.load();
-        if (currentGeneration != runGeneration) {
+        const bool starting = currentGeneration != runGeneration;
+        if (starting) {
             runGeneration = currentGeneration;
             timeline.restart(audibleFrame);
             nextPosition = SteadyClock::now();
             errorRun = 0;
         }
         const auto stale = [&] { return quit || generation.load() != runGeneration; };
+        chooseOutput(lock, starting, timeline);
+        if (stale())
+            continue;
 
         // A paced output is waited for here, where any UI operation can interrupt.
-        if (sink && sink->readyAt() > SteadyClock::now()) {
+        if (sink->readyAt() > SteadyClock::now()) {
             wake.wait_until(lock, sink->readyAt(), stale);
             continue;
         }
 
-        const Mp3Decoder::Chunk chunk = decoder.decodeFrame();
+        const Mp3Decoder::Chunk chunk = decoder->decodeFrame();
         if (chunk.kind == Mp3Decoder::Chunk::Kind::Error && ++errorRun < kMaxDecodeErrorRun)
             continue;
         if (chunk.kind != Mp3Decoder::Chunk::Kind::Audio) {
@@ -273,7 +385,7 @@ void Mp3Play::Impl::run()
             continue;
         }
         errorRun = 0;
-        const PcmFormat format = decoder.format();
+        const PcmFormat format = decoder->format();
         const qint64 pcmFrames = qint64(chunk.bytes) / format.bytesPerFrame();
         if (pcmFrames == 0) {
             timeline.add(chunk.frame, 0); // all encoder delay, trimmed away
@@ -292,7 +404,7 @@ void Mp3Play::Impl::run()
         }
         timeline.add(chunk.frame, pcmFrames);
         const auto now = SteadyClock::now();
-        audibleFrame = std::clamp<qint64>(timeline.audibleFrame(sink->pendingFrames(now)), 0, decoder.frameCount());
+        audibleFrame = std::clamp<qint64>(timeline.audibleFrame(sink->pendingFrames(now)), 0, decoder->frameCount());
         if (now >= nextPosition) {
             postPosition(runGeneration, audibleFrame);
             // Keeps an even ten per second; after a stall, starts counting afresh.
@@ -302,9 +414,12 @@ void Mp3Play::Impl::run()
 
     lock.unlock();
     sink.reset(); // drops what is buffered: no sound after the engine is gone
+    lock.lock();
+    workerDone = true;
+    wake.notify_all();
 }
 
-Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::make_unique<Impl>(this, output))
+Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::make_shared<Impl>(this, output))
 {
     if (output == Output::Device && qEnvironmentVariableIsEmpty("PULSE_LATENCY_MSEC")) {
         // libout123's PulseAudio module asks for no particular buffering, and libpulse
@@ -313,32 +428,38 @@ Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::mak
         // where libpulse runs and reads it, exists.
         qputenv("PULSE_LATENCY_MSEC", QByteArray::number(kPulseLatencyMs));
     }
-    d->nothingToPlay.setSingleShot(true);
-    d->nothingToPlay.setInterval(kNothingToPlayEndMs);
-    connect(&d->nothingToPlay, &QTimer::timeout, this, &Mp3Engine::PlaybackEnded);
+    d->nothingToPlay->setSingleShot(true);
+    d->nothingToPlay->setInterval(kNothingToPlayEndMs);
+    connect(d->nothingToPlay, &QTimer::timeout, this, &Mp3Engine::PlaybackEnded);
 }
 
 Mp3Play::~Mp3Play()
 {
-    if (d->worker.joinable()) {
-        {
-            std::lock_guard lock(d->mutex);
-            d->quit = true;
-        }
-        d->wake.notify_all();
+    if (!d->worker.joinable())
+        return;
+    std::unique_lock lock(d->mutex);
+    d->quit = true;
+    d->wake.notify_all();
+    // A worker stuck in the output (a frozen sound server) would keep the program alive
+    // for as long as the server is stopped. After a short wait it is left to end by
+    // itself: it touches nothing of the engine's once `quit` is set.
+    const bool done = d->wake.wait_for(lock, kWorkerQuitWait, [this] { return d->workerDone; });
+    lock.unlock();
+    if (done)
         d->worker.join();
-    }
+    else
+        d->worker.detach();
 }
 
 void Mp3Play::Stop()
 {
-    d->nothingToPlay.stop();
+    d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
         d->transport = Impl::Transport::Stopped;
-        d->decoder.seekFrame(0);
+        d->decoder->seekFrame(0);
         d->audibleFrame = 0;
         d->invalidateEvents();
     }
@@ -348,18 +469,19 @@ void Mp3Play::Stop()
 qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
 {
     Q_UNUSED(options);
-    d->nothingToPlay.stop();
+    d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
         // Resuming: the window reopens the paused track before playing it again.
         if (d->trackOpen && d->transport == Impl::Transport::Paused && path == d->path) {
             d->lastError.clear();
+            d->lastStatus = OpenOk;
             return OpenOk;
         }
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
         d->transport = Impl::Transport::Stopped;
-        d->decoder.close();
+        d->decoder->close();
         d->audibleFrame = 0;
         d->invalidateEvents();
     }
@@ -369,34 +491,39 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
     d->tags = {};
     d->frameCount = 0;
     d->durationMs = 0;
+    d->lastError.clear();
+    const quint64 request = ++d->openRequests;
 
-    OpenedFile file = openRegularFile(path);
-    if (file.problem != FileProblem::None) {
-        d->lastError = problemText(file.problem);
-        return problemStatus(file.problem);
+    const std::shared_ptr<Impl> keep = d; // the engine may be destroyed while the file is read
+    const QPointer<Mp3Play> alive(this);
+    OpenedTrack track = readTrackAnswering(path);
+    if (!alive || request != keep->openRequests) {
+        // Gone, or another OpenFile came while this one read: the later one stands.
+        return alive ? d->lastStatus : track.status;
     }
-    const TrackTags tags = readTags(file.fd.get(), file.size);
+    d->nothingToPlay->stop(); // a Play meanwhile had nothing to play yet
+    d->lastStatus = track.status;
+    if (track.status != OpenOk) {
+        d->lastError = track.error;
+        return track.status;
+    }
     {
         std::lock_guard lock(d->mutex);
-        if (!d->decoder.open(std::move(file.fd))) {
-            d->lastError = problemText(FileProblem::None);
-            return OpenNotMp3;
-        }
-        d->frameCount = d->decoder.frameCount();
-        d->durationMs = d->decoder.durationMs();
+        std::swap(d->decoder, track.decoder);
+        d->frameCount = d->decoder->frameCount();
+        d->durationMs = d->decoder->durationMs();
     }
     d->trackOpen = true;
     d->path = path;
-    d->tags = tags;
-    d->lastError.clear();
+    d->tags = track.tags;
     return OpenOk;
 }
 
 void Mp3Play::Play()
 {
     if (!d->trackOpen) {
-        if (!d->nothingToPlay.isActive())
-            d->nothingToPlay.start();
+        if (!d->nothingToPlay->isActive())
+            d->nothingToPlay->start();
         return;
     }
     {
@@ -404,22 +531,22 @@ void Mp3Play::Play()
         if (d->transport == Impl::Transport::Playing)
             return;
         d->transport = Impl::Transport::Playing;
-        d->audibleFrame = d->decoder.tellFrame();
+        d->audibleFrame = d->decoder->tellFrame();
         d->invalidateEvents();
     }
-    d->ensureWorker();
+    Impl::ensureWorker(d);
     d->wake.notify_all();
 }
 
 void Mp3Play::Pause()
 {
-    d->nothingToPlay.stop();
+    d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
         if (d->transport != Impl::Transport::Playing)
             return;
         // Resume where the listener is, not where the decoder had got to.
-        d->decoder.seekFrame(d->audibleFrame);
+        d->decoder->seekFrame(d->audibleFrame);
         d->transport = Impl::Transport::Paused;
         d->flushOutput = true;
         d->invalidateEvents();
@@ -434,7 +561,7 @@ void Mp3Play::SeekFrame(qint32 frame)
     {
         std::lock_guard lock(d->mutex);
         const qint64 target = std::clamp<qint64>(frame, 0, d->frameCount);
-        d->decoder.seekFrame(target);
+        d->decoder->seekFrame(target);
         d->audibleFrame = target;
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;

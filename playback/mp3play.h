@@ -8,7 +8,8 @@ namespace velmora {
 
 // The real engine: libmpg123 decodes on a worker thread of its own, libout123 plays
 // through the default device (PulseAudio/PipeWire, then ALSA). Without a usable device
-// it plays to a silent output paced by the clock, so positions and ends still happen.
+// it plays to a silent output paced by the clock, so positions and ends still happen,
+// says so (NoSoundOutput) and keeps trying the device.
 class Mp3Play final : public Mp3Engine
 {
     Q_OBJECT
@@ -31,7 +32,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d;
+    std::shared_ptr<Impl> d;
 };
 
 } // namespace velmora

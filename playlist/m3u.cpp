@@ -1,6 +1,7 @@
 #include "m3u.h"
 
 #include "entry.h"
+#include "posixfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,8 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -27,51 +26,9 @@ const QString kLineEnd = QStringLiteral("\r\n");
 // Far beyond any real playlist; refusing it keeps a stray huge file from eating memory.
 constexpr qint64 kMaxPlaylistBytes = qint64(256) * 1024 * 1024;
 
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return m_fd; }
-    bool isOpen() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 QString openFailure(const QString &reason)
 {
     return QStringLiteral("无法打开播放列表：") + reason;
-}
-
-QString reasonForErrno(int error)
-{
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("文件不存在");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("无法读取（没有权限）");
-    case EISDIR:
-        return QStringLiteral("这是一个文件夹");
-    default:
-        return QStringLiteral("无法读取");
-    }
-}
-
-QString reasonForNonRegular(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return QStringLiteral("这是一个文件夹");
-    return QStringLiteral("不是普通文件");
 }
 
 ReadResult failedRead(const QString &reason)
@@ -102,26 +59,6 @@ ReadOutcome readAll(int fd, qint64 expectedSize, QByteArray &bytes, int &error)
         if (bytes.size() + got > kMaxPlaylistBytes)
             return ReadOutcome::TooLarge;
         bytes.append(chunk, got);
-    }
-}
-
-// Calls `onLine` for every line: CR LF or a lone CR ends a line, a lone LF does not,
-// and the last line need not be ended.
-template<typename LineHandler>
-void forEachLine(const QString &text, LineHandler onLine)
-{
-    const qsizetype size = text.size();
-    qsizetype lineStart = 0;
-    while (lineStart < size) {
-        const qsizetype cr = text.indexOf(u'\r', lineStart);
-        if (cr < 0) {
-            onLine(QStringView(text).sliced(lineStart));
-            return;
-        }
-        onLine(QStringView(text).sliced(lineStart, cr - lineStart));
-        lineStart = cr + 1;
-        if (lineStart < size && text.at(lineStart) == u'\n')
-            ++lineStart;
     }
 }
 
@@ -186,7 +123,7 @@ int existingPathCount(const QString &text)
     constexpr int kPathsChecked = 32;
     int checked = 0;
     int found = 0;
-    forEachLine(text, [&](QStringView line) {
+    forEachPlaylistLine(text, [&](QStringView line) {
         if (checked >= kPathsChecked || !isPathLine(line))
             return;
         if (std::all_of(line.begin(), line.end(), [](QChar c) { return c.unicode() < 0x80; }))
@@ -289,18 +226,11 @@ QString decodePlaylistText(const QByteArray &bytes, const QString &listPath)
     return utf8Plausibility(asUtf8) > gb18030Plausibility(bytes) ? asUtf8 : asGb;
 }
 
-QStringList splitPlaylistLines(const QString &text)
-{
-    QStringList lines;
-    forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
-    return lines;
-}
-
 QStringList entriesFromPlaylistText(const QString &text)
 {
     QStringList entries;
     QString title;
-    forEachLine(text, [&](QStringView line) {
+    forEachPlaylistLine(text, [&](QStringView line) {
         if (line.startsWith(kTitlePrefix))
             title = line.sliced(kTitlePrefix.size()).toString();
         else if (isPathLine(line))
@@ -311,38 +241,22 @@ QStringList entriesFromPlaylistText(const QString &text)
 
 ReadResult readPlaylistFile(const QString &path)
 {
-    if (path.isEmpty())
-        return failedRead(QStringLiteral("文件不存在"));
-    const QByteArray nativePath = QFile::encodeName(path);
-
-    // A FIFO or device must be refused before it is opened for reading, and the open
-    // itself must not wait for a writer.
-    struct stat info{};
-    if (::stat(nativePath.constData(), &info) != 0)
-        return failedRead(reasonForErrno(errno));
-    if (!S_ISREG(info.st_mode))
-        return failedRead(reasonForNonRegular(info.st_mode));
-
-    FileDescriptor fd(::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (!fd.isOpen())
-        return failedRead(reasonForErrno(errno));
-    // The path may have been swapped for something else between stat and open.
-    if (::fstat(fd.get(), &info) != 0)
-        return failedRead(reasonForErrno(errno));
-    if (!S_ISREG(info.st_mode))
-        return failedRead(reasonForNonRegular(info.st_mode));
-    if (info.st_size > kMaxPlaylistBytes)
+    // Never waits on a FIFO or device: they are refused before anything is read.
+    OpenedFile file = openRegularFile(path);
+    if (file.problem != FileProblem::None)
+        return failedRead(fileProblemText(file.problem, FileRole::Playlist));
+    if (file.size > kMaxPlaylistBytes)
         return failedRead(QStringLiteral("文件太大"));
 
     QByteArray bytes;
     int readError = 0;
-    switch (readAll(fd.get(), info.st_size, bytes, readError)) {
+    switch (readAll(file.fd.get(), file.size, bytes, readError)) {
     case ReadOutcome::Complete:
         break;
     case ReadOutcome::TooLarge:
         return failedRead(QStringLiteral("文件太大"));
     case ReadOutcome::Failed:
-        return failedRead(reasonForErrno(readError));
+        return failedRead(fileProblemText(problemForErrno(readError), FileRole::Playlist));
     }
 
     ReadResult result;

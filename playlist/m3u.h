@@ -13,8 +13,25 @@ namespace velmora {
 // UTF-8 and not a GB18030 list that happens to be valid UTF-8 too (told by the files
 // its paths name, else by which reading is the more plausible text); otherwise GB18030.
 QString decodePlaylistText(const QByteArray &bytes, const QString &listPath = QString());
-// Splits text into lines: CR LF or a lone CR end a line; a lone LF stays inside it.
-QStringList splitPlaylistLines(const QString &text);
+// Calls `onLine` for every line: CR LF or a lone CR ends a line, a lone LF stays inside
+// it, and the last line need not be ended.
+template<typename LineHandler>
+void forEachPlaylistLine(const QString &text, LineHandler onLine)
+{
+    const qsizetype size = text.size();
+    qsizetype lineStart = 0;
+    while (lineStart < size) {
+        const qsizetype cr = text.indexOf(u'\r', lineStart);
+        if (cr < 0) {
+            onLine(QStringView(text).sliced(lineStart));
+            return;
+        }
+        onLine(QStringView(text).sliced(lineStart, cr - lineStart));
+        lineStart = cr + 1;
+        if (lineStart < size && text.at(lineStart) == u'\n')
+            ++lineStart;
+    }
+}
 // The list-form entries that the lines give (title lines "#EXTINF:235,", path lines
 // beginning with "A"-"Z" or "/"; everything else is skipped).
 QStringList entriesFromPlaylistText(const QString &text);

@@ -1,6 +1,7 @@
 #include "entry.h"
 #include "filedialog.h"
 #include "m3u.h"
+#include "playlistlines.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "mp3decoder.h"
+#include "decodeanybytes.h"
 #include "mp3play.h"
 
 #include <QElapsedTimer>
@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <cmath>
 #include <memory>
@@ -74,6 +75,7 @@ private slots:
     void seekWhilePausedResumesThere();
     void reopeningWhilePlayingRewinds();
     void openingAnotherTrackSilencesTheOld();
+    void openingLetsEventsRunAndALaterOpenStands();
     void staleEventsAreNeverDelivered_data();
     void staleEventsAreNeverDelivered();
     void staleEndIsNeverDelivered();
@@ -418,6 +420,42 @@ void TestMp3Play::openingAnotherTrackSilencesTheOld()
     QTRY_VERIFY_WITH_TIMEOUT(log.positions.size() > before, 3000);
     QVERIFY(log.positions.at(before).frame <= 3);
     engine.Stop();
+}
+
+void TestMp3Play::openingLetsEventsRunAndALaterOpenStands()
+{
+    // A long track, for a scan that takes a while: the tone over and over.
+    const QString path = m_scratch.filePath("long.mp3");
+    QFile tone(fixture("tone_440.mp3"));
+    QFile long_(path);
+    QVERIFY(tone.open(QIODevice::ReadOnly) && long_.open(QIODevice::WriteOnly));
+    const QByteArray bytes = tone.readAll();
+    for (int i = 0; i < 400; ++i)
+        long_.write(bytes);
+    long_.close();
+
+    Mp3Play engine(Mp3Play::Output::Silent);
+    EventLog log(engine);
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(0);
+    QCOMPARE(engine.OpenFile(path, QString()), qint16(0));
+    ticker.stop();
+    QVERIFY(ticks > 0);
+    QVERIFY(engine.GetFrameCount() > 300 * expectedFrames(2.5));
+
+    // Another track opened (by a timer's handler) while the long one is read.
+    bool clicked = false;
+    QTimer::singleShot(0, &engine, [&] {
+        clicked = true;
+        engine.OpenFile(fixture("short_a.mp3"), QString());
+    });
+    QCOMPARE(engine.OpenFile(path, QString()), qint16(0));
+    QVERIFY(clicked);
+    QVERIFY(std::abs(engine.GetFrameCount() - expectedFrames(1.0)) <= 2); // the later one stands
+    engine.Play();
+    QTRY_VERIFY_WITH_TIMEOUT(log.ends.size() == 1, 3000);
 }
 
 void TestMp3Play::staleEventsAreNeverDelivered_data()

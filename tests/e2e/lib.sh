@@ -18,6 +18,7 @@
 #   e2e_tray_menu; e2e_list_menu; e2e_menu_item CAPTION; e2e_menu_choose CAPTION
 #   e2e_dialog_enter TITLE PATH; velmora_wait_list EXPECTED; e2e_wait_bytes FILE EXPECTED_FILE
 #   e2e_screenshot NAME; e2e_fail MESSAGE
+#   e2e_pulse_kill; e2e_pulse_start; e2e_pulse_freeze; e2e_pulse_thaw   the sound server
 # A failing script leaves a screenshot, the player's log and its recordings in
 # $VELMORA_E2E_ARTIFACTS.
 
@@ -178,6 +179,28 @@ e2e_tone_mp3() { # HZ
   fi
   echo "$own"
 }
+
+# The sound server of run_e2e.sh, stopped and started again as a crash or a user would.
+# A server started here belongs to the script's process group, so it ends with it.
+E2E_PULSE_PID=${VELMORA_E2E_PULSE_PID:-}
+e2e_pulse_kill() {
+  [[ -n $E2E_PULSE_PID ]] || e2e_fail "no sound server to stop (run through run_e2e.sh)"
+  kill -KILL "$E2E_PULSE_PID" 2>/dev/null || true
+  while kill -0 "$E2E_PULSE_PID" 2>/dev/null; do sleep 0.02; done
+  E2E_PULSE_PID=
+}
+e2e_pulse_start() {
+  "$VELMORA_E2E_PULSE_START" >"$VELMORA_E2E_DIR/pulse-again.log" 2>&1 </dev/null &
+  E2E_PULSE_PID=$!
+  local deadline=$((SECONDS + 15))
+  until pactl info >/dev/null 2>&1; do
+    ((SECONDS < deadline)) || e2e_fail "the sound server did not come back: $(cat "$VELMORA_E2E_DIR/pulse-again.log")"
+    sleep 0.02
+  done
+  pactl set-default-sink velmora_null >/dev/null
+}
+e2e_pulse_freeze() { kill -STOP "$E2E_PULSE_PID"; }
+e2e_pulse_thaw() { kill -CONT "$E2E_PULSE_PID"; }
 
 # ---------------------------------------------------------------- timed sound
 

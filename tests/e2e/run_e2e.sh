@@ -135,12 +135,19 @@ wait_for 10 dbus-daemon "$dbus_pid" test -S "$root/bus"
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$root/bus
 
 # Sound server with nothing but the null sink; no suspend-on-idle, so its monitor always runs.
-start pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --system=false --disallow-exit \
-  --use-pid-file=false --log-target=stderr --log-level=error \
-  -L "module-null-sink sink_name=velmora_null" \
+# Scripts stop it by VELMORA_E2E_PULSE_PID and start it again with VELMORA_E2E_PULSE_START
+# (lib.sh: e2e_pulse_kill, e2e_pulse_start).
+cat >"$root/pulse-start.sh" <<EOF
+#!/usr/bin/env bash
+exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --system=false --disallow-exit \\
+  --use-pid-file=false --log-target=stderr --log-level=error \\
+  -L "module-null-sink sink_name=velmora_null" \\
   -L "module-native-protocol-unix auth-anonymous=1 socket=$root/pulse.sock"
+EOF
+chmod +x -- "$root/pulse-start.sh"
+start pulse "$root/pulse-start.sh"
 pulse_pid=${groups[-1]}
-export PULSE_SERVER=unix:$root/pulse.sock
+export PULSE_SERVER=unix:$root/pulse.sock VELMORA_E2E_PULSE_PID=$pulse_pid VELMORA_E2E_PULSE_START=$root/pulse-start.sh
 wait_for 15 PulseAudio "$pulse_pid" pactl info
 pactl set-default-sink velmora_null >/dev/null || give_up "cannot make velmora_null the default sink"
 

@@ -16,6 +16,45 @@ void UniqueFd::reset(int fd)
     m_fd = fd;
 }
 
+FileProblem problemForErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return FileProblem::Missing;
+    case EACCES:
+    case EPERM:
+        return FileProblem::NoPermission;
+    case EISDIR:
+        return FileProblem::Directory;
+    default:
+        return FileProblem::Unreadable;
+    }
+}
+
+QString fileProblemText(FileProblem problem, FileRole role)
+{
+    // A track names any unreadable or non-regular file alike; a playlist says more.
+    const bool track = role == FileRole::Track;
+    switch (problem) {
+    case FileProblem::None:
+        break;
+    case FileProblem::Missing:
+        return QStringLiteral("文件不存在");
+    case FileProblem::NoPermission:
+        return track ? QStringLiteral("无法读取文件") : QStringLiteral("无法读取（没有权限）");
+    case FileProblem::Unreadable:
+        return track ? QStringLiteral("无法读取文件") : QStringLiteral("无法读取");
+    case FileProblem::Directory:
+        return track ? QStringLiteral("不是普通文件") : QStringLiteral("这是一个文件夹");
+    case FileProblem::NotRegular:
+        return QStringLiteral("不是普通文件");
+    }
+    return QString();
+}
+
 OpenedFile openRegularFile(const QString &path)
 {
     OpenedFile result;
@@ -27,29 +66,23 @@ OpenedFile openRegularFile(const QString &path)
     const QByteArray name = QFile::encodeName(path);
     UniqueFd fd(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.isValid()) {
-        result.problem = (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP)
-                             ? FileProblem::Missing
-                             : FileProblem::Unreadable;
+        result.problem = problemForErrno(errno);
         return result;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        result.problem = FileProblem::Unreadable;
+        result.problem = problemForErrno(errno);
         return result;
     }
     if (!S_ISREG(st.st_mode)) {
-        result.problem = FileProblem::NotRegular;
+        result.problem = S_ISDIR(st.st_mode) ? FileProblem::Directory : FileProblem::NotRegular;
         return result;
     }
-    // Regular files ignore O_NONBLOCK, but the decoder should see an ordinary descriptor.
+    // Regular files ignore O_NONBLOCK, but readers should see an ordinary descriptor.
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0)
         ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     result.size = st.st_size;
-    if (result.size == 0) {
-        result.problem = FileProblem::Empty;
-        return result;
-    }
     result.fd = std::move(fd);
     return result;
 }

@@ -38,7 +38,14 @@ private:
     int m_fd = -1;
 };
 
-enum class FileProblem { None, Missing, Unreadable, NotRegular, Empty };
+enum class FileProblem { None, Missing, NoPermission, Unreadable, Directory, NotRegular };
+
+// What an errno from open/stat/read means for the user.
+FileProblem problemForErrno(int error);
+
+// The words for a problem, as a track or a playlist reports it.
+enum class FileRole { Track, Playlist };
+QString fileProblemText(FileProblem problem, FileRole role);
 
 struct OpenedFile
 {
