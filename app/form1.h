@@ -8,6 +8,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QStringList>
 
 #include <memory>
 
@@ -32,8 +33,9 @@ public:
                    QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Runs the start-up handler, then shows the window.
-    void start();
+    // Runs the start-up handler, then shows the window. With files to open from the
+    // command line the automatic list is read but its first track is not started.
+    void start(bool startAutomaticList = true);
     // The folder whose mp3.m3u is the automatic playlist (the executable's by default).
     void setProgramFolder(const QString &folder) { m_programFolder = folder; }
     QString automaticPlaylistPath() const;
@@ -55,6 +57,15 @@ public:
     void runAdd_Click();
     void runDel_Click();
     void Toolbar1_ButtonClick(int index);
+
+    // What the toolbar's 打开 does with tracks (put at the top in this order, the first
+    // plays) and with a list that has been read; also for files handed in from outside.
+    void openTracks(const QStringList &paths, const Steps &steps);
+    void openReadList(const QString &path, const QStringList &entries, const Steps &steps);
+    // What 打开列表 does with the chosen file.
+    void openListFile(const QString &path);
+    // Shows a problem in the status bar, without a dialog.
+    void reportProblem(const QString &text);
 
     // Reads a list file into the list; on failure tells the user and changes nothing.
     bool LoadPlaylist(const QString &path, bool clearFirst, bool quietWhenMissing = false);
@@ -108,7 +119,6 @@ private:
     void createToolbar();
     void createTray();
     void connectHandlers();
-    void reportProblem(const QString &text);
     void noteTrackOpened(const QString &path, const QString &reason);
     void markEntriesOfTrack(const QString &path, const QString &reason);
     void ShowForm();
@@ -123,6 +133,7 @@ private:
     PlayerVars m_vars;
     QString m_programFolder;
     QString m_lastProblem;
+    bool m_startAutomaticList = true;
     int m_markedEntries = 0;
     std::unique_ptr<FileDialog> m_dialog;
     std::unique_ptr<Mp3Engine> m_engine;

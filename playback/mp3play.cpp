@@ -77,22 +77,6 @@ private:
     std::deque<Entry> m_frames;
 };
 
-QString problemText(FileProblem problem)
-{
-    switch (problem) {
-    case FileProblem::Missing:
-        return QStringLiteral("文件不存在");
-    case FileProblem::Unreadable:
-        return QStringLiteral("无法读取文件");
-    case FileProblem::NotRegular:
-        return QStringLiteral("不是普通文件");
-    case FileProblem::Empty:
-    case FileProblem::None:
-        break;
-    }
-    return QStringLiteral("不是MP3文件");
-}
-
 qint16 problemStatus(FileProblem problem)
 {
     switch (problem) {
@@ -372,14 +356,14 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
 
     OpenedFile file = openRegularFile(path);
     if (file.problem != FileProblem::None) {
-        d->lastError = problemText(file.problem);
+        d->lastError = fileProblemText(file.problem);
         return problemStatus(file.problem);
     }
     const TrackTags tags = readTags(file.fd.get(), file.size);
     {
         std::lock_guard lock(d->mutex);
         if (!d->decoder.open(std::move(file.fd))) {
-            d->lastError = problemText(FileProblem::None);
+            d->lastError = fileProblemText(FileProblem::None);
             return OpenNotMp3;
         }
         d->frameCount = d->decoder.frameCount();

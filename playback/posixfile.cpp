@@ -73,4 +73,20 @@ QByteArray readAt(int fd, qint64 offset, qint64 length)
     return data;
 }
 
+QString fileProblemText(FileProblem problem)
+{
+    switch (problem) {
+    case FileProblem::Missing:
+        return QStringLiteral("文件不存在");
+    case FileProblem::Unreadable:
+        return QStringLiteral("无法读取文件");
+    case FileProblem::NotRegular:
+        return QStringLiteral("不是普通文件");
+    case FileProblem::Empty:
+    case FileProblem::None:
+        break;
+    }
+    return QStringLiteral("不是MP3文件");
+}
+
 } // namespace velmora

@@ -47,6 +47,9 @@ struct OpenedFile
     FileProblem problem = FileProblem::None;
 };
 
+// Why a file could not be used, in words for the user.
+QString fileProblemText(FileProblem problem);
+
 // Opens a regular file for reading. Never blocks on FIFOs or devices: they are opened
 // non-blocking, recognised by fstat and refused.
 OpenedFile openRegularFile(const QString &path);

@@ -15,6 +15,8 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils trayer dbus dbus-x11 pulseaudio pulseaudio-utils imagemagick
   # end-to-end tests: widgets read through the accessibility bus; a window manager for minimising
   at-spi2-core python3-pyatspi openbox
+  # installed files and the Debian package: checked by the tests
+  desktop-file-utils appstream
   # sanitizer and fuzz builds
   clang libclang-rt-14-dev
 )
