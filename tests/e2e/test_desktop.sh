@@ -9,7 +9,7 @@ source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 
 build=$(dirname -- "$VELMORA_BINARY")
 prefix=$VELMORA_E2E_DIR/prefix
-for tool in cmake cpack dpkg-deb desktop-file-validate appstreamcli identify openbox; do
+for tool in cmake cpack dpkg-deb desktop-file-validate appstreamcli identify; do
   command -v "$tool" >/dev/null || e2e_fail "$tool is missing: install the test dependencies with scripts/deps.sh"
 done
 
@@ -80,25 +80,10 @@ icons=$(xwininfo -tree -id "$(xdotool search --name '^panel$' | head -n 1)" | gr
 e2e_log "second launch ended after ${took}s; one stream; top entry: $top"
 
 # ---- a bare launch brings the hidden window back
-openbox --sm-disable >"$VELMORA_E2E_DIR/openbox.log" 2>&1 </dev/null &
-deadline=$((SECONDS + 15))
-until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
-  ((SECONDS < deadline)) || e2e_fail "openbox did not come up"
-  sleep 0.1
-done
-viewable() { xwininfo -id "$VELMORA_WINDOW" | grep -q 'Map State: IsViewable'; }
+e2e_window_manager
 sleep 0.5
-xdotool windowminimize "$VELMORA_WINDOW"
-deadline=$((SECONDS + 10))
-while viewable; do
-  ((SECONDS < deadline)) || e2e_fail "the window is still shown after minimising"
-  sleep 0.05
-done
+e2e_minimise "$VELMORA_WINDOW"
 timeout 5 velmora >>"$VELMORA_E2E_DIR/second.log" 2>&1 </dev/null || e2e_fail "the bare second launch failed"
-deadline=$((SECONDS + 5))
-until viewable; do
-  ((SECONDS < deadline)) || e2e_fail "a bare second launch did not show the hidden window"
-  sleep 0.05
-done
+e2e_wait_viewable "$VELMORA_WINDOW" "a bare second launch did not show the hidden window"
 velmora_alive || e2e_fail "the first Velmora went away"
 e2e_log "hidden window shown again by a bare launch"
