@@ -26,17 +26,6 @@ public:
     explicit DropImport(Form1 *window);
     ~DropImport() override; // stops walks still running
 
-    // The tracks a drop of `paths` adds, in the order they are appended: the dropped
-    // items and each folder's contents sorted by name as people read them (numbers by
-    // value, 第2首 before 第10首), folders walked where they stand. Blocking.
-    struct Found
-    {
-        QStringList tracks;
-        int skipped = 0;          // dropped files that are no MP3 (or are gone)
-        bool listAmongOthers = false;
-    };
-    static Found tracksIn(const QStringList &paths, const std::atomic_bool &cancel);
-
 signals:
     // The entries of a drop are in the list (count may be 0).
     void dropAdded(int count);
@@ -45,6 +34,17 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The tracks a drop of `paths` adds, in the order they are appended: the dropped
+    // items and each folder's contents sorted by name as people read them (numbers by
+    // value, 第2首 before 第10首), folders walked where they stand. Blocking.
+    struct Found
+    {
+        QStringList tracks;
+        int skipped = 0; // dropped files that are no MP3 (or are gone)
+        bool listAmongOthers = false;
+    };
+    static Found tracksIn(const QStringList &paths, const std::atomic_bool &cancel);
+
     void drop(const QStringList &paths);
     void append(const Found &found);
 
