@@ -30,8 +30,11 @@ int main(int argc, char *argv[])
     const QStringList files = velmora::filesFromCommandLine(app);
 
     velmora::SingleInstance instance;
-    if (!instance.claim() && velmora::SingleInstance::handOver(files))
-        return 0;
+    if (!instance.claim()) {
+        if (velmora::SingleInstance::handOver(files))
+            return 0;
+        instance.claim(); // the running one has just ended: this one takes its place
+    }
 
     velmora::Form1 window(std::make_unique<velmora::Mp3Play>());
     window.start(files.isEmpty());
