@@ -3,7 +3,10 @@
 #include "aboutbox.h"
 #include "entry.h"
 #include "m3u.h"
+#include "dropimport.h"
 #include "playlistedit.h"
+#include "playlistlocation.h"
+#include "programicon.h"
 #include "shorttext.h"
 
 #include <QAction>
@@ -82,7 +85,7 @@ Form1::Form1(std::unique_ptr<Mp3Engine> engine, std::unique_ptr<FileDialog> dial
     initVelmoraResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velmora"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/velmora.png")));
+    setWindowIcon(programIcon());
     createControls();
     createMenus();
     createToolbar();
@@ -119,7 +122,7 @@ Form1::~Form1()
 
 QString Form1::automaticPlaylistPath() const
 {
-    return m_programFolder + QStringLiteral("/mp3.m3u");
+    return automaticPlaylistIn(m_programFolder);
 }
 
 void Form1::createControls()
@@ -135,6 +138,9 @@ void Form1::createControls()
     List1->setItemDelegate(new ShortTextDelegate(List1));
     List1->setGeometry(0, kListTop, kClientWidth, kListHeight);
     List1->viewport()->installEventFilter(this);
+    // Files and folders dropped from the file manager; the list has no drags of its own.
+    List1->setDragDropMode(QAbstractItemView::DropOnly);
+    List1->viewport()->installEventFilter(new DropImport(this));
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -277,8 +283,9 @@ void Form1::connectHandlers()
     });
 }
 
-void Form1::start()
+void Form1::start(bool startAutomaticList)
 {
+    m_startAutomaticList = startAutomaticList;
     Form_Load();
     show();
 }
@@ -300,7 +307,8 @@ void Form1::Form_Load()
     // "保存" must always have a file to write, even when the automatic list is missing.
     m_vars.FilePath = automaticPlaylistPath();
     LoadPlaylist(automaticPlaylistPath(), false, true);
-    m_playback->StartLoadedList(0);
+    if (m_startAutomaticList)
+        m_playback->StartLoadedList(0);
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
@@ -428,7 +436,12 @@ void Form1::munOpenList_Click()
     const QString chosen = m_dialog->FileName;
     if (chosen.size() <= 4 || !chosen.endsWith(QStringLiteral("m3u")))
         return;
-    if (LoadPlaylist(chosen, true))
+    openListFile(chosen);
+}
+
+void Form1::openListFile(const QString &path)
+{
+    if (LoadPlaylist(path, true))
         m_playback->StartLoadedList(-1);
 }
 

@@ -11,6 +11,7 @@
 #include <QPersistentModelIndex>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QStringList>
 
 #include <memory>
 
@@ -36,8 +37,9 @@ public:
                    QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Runs the start-up handler, then shows the window.
-    void start();
+    // Runs the start-up handler, then shows the window. With files to open from the
+    // command line the automatic list is read but its first track is not started.
+    void start(bool startAutomaticList = true);
     // The folder whose mp3.m3u is the automatic playlist (the executable's by default).
     void setProgramFolder(const QString &folder) { m_programFolder = folder; }
     QString automaticPlaylistPath() const;
@@ -61,6 +63,15 @@ public:
     void runAdd_Click();
     void runDel_Click();
     void Toolbar1_ButtonClick(int index);
+
+    // What the toolbar's 打开 does with tracks (put at the top in this order, the first
+    // plays) and with a list that has been read; also for files handed in from outside.
+    void openTracks(const QStringList &paths, const Steps &steps);
+    void openReadList(const QString &path, const QStringList &entries, const Steps &steps);
+    // What 打开列表 does with the chosen file.
+    void openListFile(const QString &path);
+    // Shows a problem in the status bar, without a dialog.
+    void reportProblem(const QString &text);
 
     // Reads a list file into the list; on failure tells the user and changes nothing.
     bool LoadPlaylist(const QString &path, bool clearFirst, bool quietWhenMissing = false);
@@ -119,7 +130,6 @@ private:
     void createTray();
     void connectHandlers();
     void connectPlayer();
-    void reportProblem(const QString &text);
     void endReport();
     void noteTrackOpened(const QString &path, const QString &reason);
     void markCurrentEntry(const QString &path, const QString &reason);
@@ -142,6 +152,7 @@ private:
     // live on the items; this finds them again without walking the list, and a removed
     // entry simply drops out (its index goes invalid).
     QHash<QString, QList<QPersistentModelIndex>> m_markedEntries;
+    bool m_startAutomaticList = true;
     std::unique_ptr<FileDialog> m_dialog;
     std::unique_ptr<Player> m_player; // owns the engine
     Mp3Engine *m_engine = nullptr;    // the engine as the handlers call it, through the player

@@ -47,17 +47,7 @@ void Form1::openChosenFile(const QString &chosen, const Steps &steps)
     if (chosen.size() <= 4)
         return;
     if (chosen.endsWith(QStringLiteral("mp3"))) {
-        QString displayName;
-        steps([&] { displayName = TrackBaseName(fixedText(chosen)); });
-        steps([&] { List1->insertItem(0, fileFormEntry(displayName, chosen)); });
-        steps([&] { m_playback->selectEntry(0); });
-        m_vars.RoundPlay = -1;
-        m_vars.MP3File = chosen;
-        steps([&] { m_engine->Stop(); });
-        steps([&] { m_playback->openCurrentTrack(); });
-        steps([&] { Slider1->setEnabled(true); });
-        steps([&] { Slider1->setMaximum(m_engine->GetFrameCount()); });
-        steps([&] { m_engine->Play(); });
+        openTracks({chosen}, steps);
         return;
     }
     if (!chosen.endsWith(QStringLiteral("m3u")))
@@ -65,11 +55,35 @@ void Form1::openChosenFile(const QString &chosen, const Steps &steps)
     // A list that cannot be read leaves the current list and its file alone.
     ReadResult list;
     steps([&] { list = readPlaylistFile(chosen); });
-    if (!list.ok)
+    if (list.ok)
+        openReadList(chosen, list.entries, steps);
+}
+
+void Form1::openTracks(const QStringList &paths, const Steps &steps)
+{
+    if (paths.isEmpty())
         return;
+    for (int row = 0; row < paths.size(); ++row) {
+        const QString &path = paths.at(row);
+        QString displayName;
+        steps([&] { displayName = TrackBaseName(fixedText(path)); });
+        steps([&] { List1->insertItem(row, fileFormEntry(displayName, path)); });
+    }
+    steps([&] { m_playback->selectEntry(0); });
+    m_vars.RoundPlay = -1;
+    m_vars.MP3File = paths.first();
+    steps([&] { m_engine->Stop(); });
+    steps([&] { m_playback->openCurrentTrack(); });
+    steps([&] { Slider1->setEnabled(true); });
+    steps([&] { Slider1->setMaximum(m_engine->GetFrameCount()); });
+    steps([&] { m_engine->Play(); });
+}
+
+void Form1::openReadList(const QString &path, const QStringList &entries, const Steps &steps)
+{
     steps([&] { List1->clear(); });
-    m_vars.FilePath = chosen;
-    steps([&] { List1->addItems(list.entries); });
+    m_vars.FilePath = path;
+    steps([&] { List1->addItems(entries); });
     m_playback->StartLoadedList(0, steps);
 }
 

@@ -3,7 +3,7 @@
 
 Started by bench/run.sh inside the end-to-end tests' private desktop (Xvfb, PulseAudio
 with the null sink velmora_null, trayer). Needs: VELMORA_BINARY, VELMORA_DECODE_BENCH,
-VELMORA_BENCH_MEDIA (the generated tracks), VELMORA_E2E_DIR (scratch space).
+VELMORA_DROP_BENCH, VELMORA_BENCH_MEDIA (the generated tracks), VELMORA_E2E_DIR (scratch space).
 
 Sound is timed at the sink: its monitor is recorded for the whole run and every
 sample is mapped back to the monotonic clock, so a click or a launch can be compared
@@ -39,6 +39,7 @@ BINARY = os.environ["VELMORA_BINARY"]
 DECODE_BENCH = os.environ["VELMORA_DECODE_BENCH"]
 OPEN_BENCH = os.environ["VELMORA_OPEN_BENCH"]
 BARE_WINDOW = os.environ["VELMORA_BARE_WINDOW"]
+DROP_BENCH = os.environ["VELMORA_DROP_BENCH"]
 MEDIA = os.environ["VELMORA_BENCH_MEDIA"]
 SCRATCH = os.environ["VELMORA_E2E_DIR"]
 
@@ -643,6 +644,18 @@ def bench_big_list(watcher):
         player.stop()
 
 
+def bench_drop():
+    """10,000 files dropped onto the list, then a folder of them: until all are in the
+    list, and the longest time the window did not answer meanwhile (ms)."""
+    for _ in range(RUNS):
+        out = subprocess.run([DROP_BENCH], capture_output=True, text=True, check=True, timeout=300).stdout
+        for line in out.splitlines():
+            kind, ready, stall = line.split()
+            note(f"drop_{kind}", "velmora", float(ready))
+            note(f"drop_{kind}_stall", "velmora", float(stall))
+            log(f"  drop of {kind}: all in the list after {ready} ms, longest stall {stall} ms")
+
+
 # ---------------------------------------------------------------- the table
 
 def fmt(value, digits):
@@ -660,7 +673,8 @@ def main():
                   ("startup", "start-up and gap", lambda: bench_startup(watcher, recorder)),
                   ("playback", "playback, pause and idle", lambda: bench_playback(watcher, recorder)),
                   ("seek", "seek", lambda: bench_seek(watcher, recorder)),
-                  ("biglist", "100,000 entries", lambda: bench_big_list(watcher))]
+                  ("biglist", "100,000 entries", lambda: bench_big_list(watcher)),
+                  ("drop", "drop of 10,000 files", bench_drop)]
         only = os.environ.get("VELMORA_BENCH_ONLY")
         for key, name, stage in stages:
             if only and key not in only.split(","):
@@ -710,6 +724,10 @@ def main():
     row("100k list: RSS when settled (MB)", "big_rss", 1, "< 60 MB", lambda v: v < 60, False)
     row("  of which private (RssAnon, MB)", "big_anon", 1, "—", None, False)
     row("100k list: 保存 until written (ms)", "big_save", 0, "< 500 ms", lambda v: v < 500, False)
+    row("Drop 10,000 files: all in the list (ms)", "drop_files", 0, "—", None, False)
+    row("  longest the window did not answer (ms)", "drop_files_stall", 0, "< 100 ms", lambda v: v < 100, False)
+    row("Drop a folder of 10,000: all in the list (ms)", "drop_folder", 0, "—", None, False)
+    row("  longest the window did not answer (ms)", "drop_folder_stall", 0, "< 100 ms", lambda v: v < 100, False)
     row("Pause to silence at the sink (ms)", "pause", 0, "≤ 50 ms", lambda v: v <= 50)
     row("Resume (播放 after 暂停) to sound (ms)", "resume", 0, "—", None, False)
     row("Stop (停止) to silence (ms)", "stop", 0, "—", None, False)

@@ -30,7 +30,7 @@ build_dir=${VELMORA_BENCH_BUILD_DIR:-$source_dir/build-bench}
 
 echo "bench: building in $build_dir" >&2
 cmake -S "$source_dir/bench" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build_dir" -j"$(nproc)" --target velmora decode_bench open_bench bare_window >/dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target velmora decode_bench open_bench bare_window drop_bench >/dev/null
 
 # The tracks are made once and kept with the build.
 media=$build_dir/bench-media
@@ -61,6 +61,7 @@ export VELMORA_BINARY=$build_dir/velmora/velmora
 export VELMORA_DECODE_BENCH=$build_dir/decode_bench
 export VELMORA_OPEN_BENCH=$build_dir/open_bench
 export VELMORA_BARE_WINDOW=$build_dir/bare_window
+export VELMORA_DROP_BENCH=$build_dir/drop_bench
 export VELMORA_BENCH_MEDIA=$media
 export VELMORA_BENCH_QUICK=$quick
 export VELMORA_BENCH_LOG=$build_dir/bench.log

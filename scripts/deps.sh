@@ -17,6 +17,8 @@ PACKAGES=(
   at-spi2-core python3-pyatspi openbox
   # end-to-end tests: MPRIS clients
   playerctl libglib2.0-bin
+  # installed files and the Debian package: checked by the tests
+  desktop-file-utils appstream
   # sanitizer and fuzz builds
   clang libclang-rt-14-dev
 )

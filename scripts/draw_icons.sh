@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Draws the program icon and the five toolbar pictures (32 x 32, 256 colours).
+# Draws the program icon at every size the desktop asks for, from app/resources/velmora.svg
+# (velmora_N.png; velmora.png is the 32 x 32 one in 256 colours for the about box), and
+# the five toolbar pictures (32 x 32, 256 colours).
 # The PNGs are committed; run this again only to change them.
 set -euo pipefail
 out="$(cd "$(dirname "$0")/.." && pwd)/app/resources/icons"
 mkdir -p "$out"
 cd "$out"
-# A note on a disc.
-convert -size 32x32 xc:none -fill '#1d5fa8' -draw 'circle 16,16 16,1' \
-  -fill '#e8f1fb' -draw 'circle 16,16 16,12' -fill '#1d5fa8' -draw 'circle 16,16 16,14' \
-  -fill '#ffd23f' -draw 'rectangle 19,6 21,20' -draw 'ellipse 17,20 4,3 0,360' \
-  -colors 256 PNG8:velmora.png
+# A note on a disc, drawn large and scaled down so that every size is sharp.
+for size in 16 22 24 32 48 64 128 256; do
+  convert -background none -density 384 ../velmora.svg -resize "${size}x${size}" -depth 8 \
+    -define png:exclude-chunks=date,time "velmora_$size.png"
+done
+convert velmora_32.png -colors 256 -define png:exclude-chunks=date,time PNG8:velmora.png
 # Open: a folder.
 convert -size 32x32 xc:none -fill '#e0a526' -draw 'polygon 3,9 12,9 14,12 29,12 29,27 3,27' \
   -fill '#f5c451' -draw 'polygon 3,27 7,15 31,15 28,27' -colors 256 PNG8:open.png

@@ -7,7 +7,8 @@ cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.."
 
 bash scripts/deps.sh
 cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)"
+# Only the player and its demo: the tests are scripts/test.sh's business.
+cmake --build build -j"$(nproc)" --target velmora velmora_demo
 
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
   echo "run.sh: no display (DISPLAY is not set); the player needs a desktop session." >&2

@@ -1,16 +1,20 @@
 // The pop-up menus, adding and removing entries, saving, and the about box.
 #include "aboutbox.h"
+#include "dropimport.h"
 #include "scratchmount.h"
 #include "testwindow.h"
 
 #include "entry.h"
+#include "playlistedit.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
 #include <QtTest>
@@ -69,6 +73,9 @@ private slots:
     void add_data();
     void add();
     void addSameFileTwiceAndCancel();
+    void drop_data();
+    void drop();
+    void dropListAloneOpensIt();
     void deleteSelected();
     void deleteWithNothingSelected();
     void deletePlayingEntryKeepsPlaying();
@@ -229,6 +236,97 @@ void MenusTest::addSameFileTwiceAndCancel()
     const QStringList entries = w->entries();
     QCOMPARE(entries.size(), 5);
     QCOMPARE(entries[3], entries[4]);
+}
+
+namespace {
+
+// Drops the files on the list as a file manager does; returns whether the drag was taken.
+bool dropFiles(Form1 &form, const QStringList &paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    const QPoint where(10, 10);
+    QDragEnterEvent enter(where, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.List1->viewport(), &enter);
+    QDropEvent drop(where, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.List1->viewport(), &drop);
+    return enter.isAccepted() && drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+} // namespace
+
+// Files and folders dropped from a file manager are appended as 添加 appends them.
+void MenusTest::drop_data()
+{
+    QTest::addColumn<QStringList>("dropped");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("files, sorted by name")
+        << QStringList{"第10首.mp3", "第2首.mp3"} << QStringList{"第2首.mp3", "第10首.mp3"} << "";
+    // Chinese collation puts Chinese names before Latin ones.
+    QTest::newRow("nested folder") << QStringList{"专辑"}
+                                   << QStringList{"专辑/第2首.mp3", "专辑/第10首.mp3", "专辑/CD 1/第1首.MP3",
+                                                  "专辑/CD 1/b.mp3"}
+                                   << "";
+    QTest::newRow("upper-case MP3") << QStringList{"LOUD.MP3"} << QStringList{"LOUD.MP3"} << "";
+    QTest::newRow("txt skipped") << QStringList{"notes.txt", "第2首.mp3"} << QStringList{"第2首.mp3"}
+                                 << "已跳过 1 个不是MP3的文件";
+    QTest::newRow("list among others skipped")
+        << QStringList{"第2首.mp3", "list.m3u"} << QStringList{"第2首.mp3"}
+        << "已跳过 1 个不是MP3的文件（播放列表请单独拖入）";
+    QTest::newRow("folder without tracks") << QStringList{"空"} << QStringList() << "拖入的文件夹中没有MP3文件";
+}
+
+void MenusTest::drop()
+{
+    QFETCH(QStringList, dropped);
+    QFETCH(QStringList, added);
+    QFETCH(QString, problem);
+    QDir folder(w->folder.path());
+    for (const char *sub : {"专辑/CD 1", "空/更空"})
+        QVERIFY(folder.mkpath(QString::fromUtf8(sub)));
+    for (const char *name : {"第10首.mp3", "第2首.mp3", "LOUD.MP3", "notes.txt", "list.m3u", "专辑/第10首.mp3",
+                             "专辑/第2首.mp3", "专辑/cover.jpg", "专辑/CD 1/第1首.MP3", "专辑/CD 1/b.mp3"})
+        w->writeFile(QString::fromUtf8(name), "ID3");
+    w->form->List1->setCurrentRow(1);
+    w->form->vars().MP3File = QStringLiteral("/m/B.mp3");
+    const QStringList before = w->entries();
+    QSignalSpy done(w->form->findChild<DropImport *>(), &DropImport::dropAdded);
+    QSignalSpy problems(w->form.get(), &Form1::problemReported);
+
+    QStringList paths;
+    for (const QString &name : dropped)
+        paths << w->path(name);
+    QVERIFY(dropFiles(*w->form, paths));
+    QVERIFY(done.wait(5000));
+    QStringList expected = before;
+    for (const QString &name : added)
+        expected << fileEntryForPath(w->path(name));
+    QCOMPARE(w->entries(), expected);
+    QCOMPARE(w->selectedRow(), 1);
+    QCOMPARE(w->form->vars().MP3File, QStringLiteral("/m/B.mp3"));
+    QCOMPARE(w->engine->calls, QStringList());
+    QCOMPARE(problems.isEmpty() ? QString() : problems.last().first().toString(), problem);
+}
+
+void MenusTest::dropListAloneOpensIt()
+{
+    w->writeFile(QStringLiteral("list.m3u"), m3u({{"C", "/m/c.mp3"}, {"D", "/m/d.mp3"}}));
+    QVERIFY(dropFiles(*w->form, {w->path("list.m3u")}));
+    QCOMPARE(w->entries().mid(0, 2), QStringList({"C     (/m/c.mp3)", "D     (/m/d.mp3)"}));
+    QCOMPARE(w->entries().size(), 3);
+    QCOMPARE(w->form->vars().FilePath, w->path("list.m3u"));
+    QCOMPARE(w->form->vars().RoundPlay, -1);
+    QCOMPARE(w->engine->commands(), QStringList({"Stop", "OpenFile(/m/c.mp3,)", "Play"}));
+    // Text that is not a file is not taken.
+    QMimeData text;
+    text.setText(QStringLiteral("hello"));
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w->form->List1->viewport(), &enter);
+    QVERIFY(!enter.isAccepted());
 }
 
 void MenusTest::deleteSelected()

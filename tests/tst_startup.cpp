@@ -1,4 +1,5 @@
 // The main window as created, and what start-up does with the automatic playlist.
+#include "scratchmount.h"
 #include "testwindow.h"
 
 #include <QAction>
@@ -29,6 +30,9 @@ private slots:
     void idleStart_data();
     void idleStart();
     void unreadableAutomaticListIsReported();
+    void automaticListOfReadOnlyFolder_data();
+    void automaticListOfReadOnlyFolder();
+    void filesToOpenLeaveAutomaticListUnstarted();
     void resizeFollowsClientArea();
     void openListThatCannotBeReadKeepsEverything();
     void openListStartsWithPositionMinusOne();
@@ -222,6 +226,59 @@ void StartupTest::unreadableAutomaticListIsReported()
     QCOMPARE(w.entries(), QStringList());
     QCOMPARE(w.form->vars().FilePath, w.path("mp3.m3u"));
     QCOMPARE(w.engine->calls, QStringList());
+}
+
+// Installed where it cannot write, as in /usr/bin, the program keeps its list in the
+// user's data folder, unless a list stands beside it.
+void StartupTest::automaticListOfReadOnlyFolder_data()
+{
+    QTest::addColumn<bool>("listBeside");
+    QTest::newRow("no list beside") << false;
+    QTest::newRow("list beside") << true;
+}
+
+void StartupTest::automaticListOfReadOnlyFolder()
+{
+    QFETCH(bool, listBeside);
+    ScratchMount program;
+    if (!program.valid())
+        QSKIP("mounting a scratch tmpfs needs root");
+    QTemporaryDir dataHome;
+    const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+    auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", oldDataHome); });
+    if (listBeside) {
+        QFile file(program.filePath("mp3.m3u"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(m3u({{"A", "/m/a.mp3"}}));
+    }
+    QVERIFY(program.makeReadOnly());
+    TestWindow w;
+    w.form->setProgramFolder(program.path());
+    w.form->Form_Load();
+    const QString expected = listBeside ? program.filePath("mp3.m3u") : dataHome.filePath("velmora/mp3.m3u");
+    QCOMPARE(w.form->vars().FilePath, expected);
+    QCOMPARE(w.entries().size(), listBeside ? 1 : 0);
+    if (listBeside)
+        return;
+    // The first save creates the list there.
+    w.setEntries({"/m/b.mp3"});
+    w.form->munSave_Click();
+    QCOMPARE(w.form->lastProblem(), QString());
+    QFile saved(expected);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("#EXTM3U\r\n#EXTINF:235,T     \r\n/m/b.mp3\r\n"));
+}
+
+void StartupTest::filesToOpenLeaveAutomaticListUnstarted()
+{
+    TestWindow w;
+    w.writeAutomaticList(m3u({{"A", "/m/a.mp3"}, {"B", "/m/b.mp3"}}));
+    w.form->start(false);
+    QCOMPARE(w.entries(), QStringList({"A     (/m/a.mp3)", "B     (/m/b.mp3)"}));
+    QCOMPARE(w.engine->calls, QStringList());
+    QCOMPARE(w.form->vars().FilePath, w.path("mp3.m3u"));
+    QVERIFY(w.form->isVisible());
 }
 
 void StartupTest::resizeFollowsClientArea()

@@ -1,6 +1,7 @@
 // The toolbar's five commands.
 #include "testwindow.h"
 
+#include "commandline.h"
 #include "entry.h"
 
 #include <QAction>
@@ -50,6 +51,10 @@ private slots:
     void pauseThenPlay();
     void stopThenPlay();
     void playNeedsATrack();
+    void filesFromOutside_data();
+    void filesFromOutside();
+    void absoluteFiles_data();
+    void absoluteFiles();
 };
 
 void ToolbarTest::buttonsRunTheirCommand()
@@ -277,6 +282,95 @@ void ToolbarTest::playNeedsATrack()
     w.form->Toolbar1_ButtonClick(Play);
     QCOMPARE(w.engine->calls, QStringList());
     QCOMPARE(w.form->windowTitle(), QStringLiteral("Velmora"));
+}
+
+// Files from the command line or a second launch act as 打开 would act on them.
+void ToolbarTest::filesFromOutside_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("paths"); // of the entries afterwards
+    QTest::addColumn<QString>("playing");
+    QTest::addColumn<int>("roundPlay");
+    QTest::addColumn<QString>("problem");
+    const QStringList before{"/m/a.mp3", "/m/b.mp3", "/m/a.mp3"};
+    QTest::newRow("one track") << QStringList{"x.mp3"} << QStringList{"x.mp3"} + before << "x.mp3" << -1 << "";
+    QTest::newRow("several in order, the first plays")
+        << QStringList{"x.mp3", "Y.MP3"} << QStringList{"x.mp3", "Y.MP3"} + before << "x.mp3" << -1 << "";
+    QTest::newRow("list") << QStringList{"list.m3u"} << QStringList{"/m/c.mp3", "/m/d.mp3", "/m/c.mp3"}
+                          << "/m/c.mp3" << 0 << "";
+    QTest::newRow("upper-case m3u8") << QStringList{"LIST.M3U8"} << QStringList{"/m/c.mp3", "/m/d.mp3", "/m/c.mp3"}
+                                     << "/m/c.mp3" << 0 << "";
+    QTest::newRow("tracks go on top of a list") << QStringList{"x.mp3", "list.m3u"}
+                                                << QStringList{"x.mp3", "/m/c.mp3", "/m/d.mp3", "/m/c.mp3"}
+                                                << "x.mp3" << -1 << "";
+    QTest::newRow("missing track, the rest loads")
+        << QStringList{"gone.mp3", "x.mp3"} << QStringList{"x.mp3"} + before << "x.mp3" << -1
+        << "无法打开MP3文件：文件不存在（gone.mp3）";
+    QTest::newRow("unreadable list and another kind")
+        << QStringList{"gone.m3u", "notes.txt"} << before << "/m/a.mp3" << 0
+        << "无法打开播放列表：文件不存在（gone.m3u）；不是MP3文件或M3U播放列表（notes.txt）";
+    QTest::newRow("a folder") << QStringList{"folder"} << before << "/m/a.mp3" << 0
+                              << "这是一个文件夹，无法打开（folder）";
+}
+
+void ToolbarTest::filesFromOutside()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, paths);
+    QFETCH(QString, playing);
+    QFETCH(int, roundPlay);
+    QFETCH(QString, problem);
+    PlayingWindow w;
+    const QByteArray list = m3u({{"C", "/m/c.mp3"}, {"D", "/m/d.mp3"}});
+    for (const char *name : {"x.mp3", "Y.MP3", "notes.txt"})
+        w.writeFile(QString::fromLatin1(name), "ID3");
+    w.writeFile(QStringLiteral("list.m3u"), list);
+    w.writeFile(QStringLiteral("LIST.M3U8"), list);
+    QDir(w.folder.path()).mkdir(QStringLiteral("folder"));
+    auto inFolder = [&](QString name) { return name.startsWith(u'/') ? name : w.path(name); };
+    QStringList absolute;
+    for (const QString &file : files)
+        absolute << inFolder(file);
+    QSignalSpy problems(w.form.get(), &Form1::problemReported);
+
+    openFromOutside(*w.form, absolute);
+    QStringList entryPaths;
+    for (const QString &entry : w.entries())
+        entryPaths << *EntryPath(fixedText(entry));
+    QStringList expected;
+    for (const QString &path : paths)
+        expected << inFolder(path);
+    QCOMPARE(entryPaths, expected);
+    QCOMPARE(w.form->vars().MP3File, inFolder(playing));
+    QCOMPARE(w.form->vars().RoundPlay, roundPlay);
+    QCOMPARE(w.selectedRow(), 0);
+    QCOMPARE(w.dialog->shown, QStringList());
+    if (playing != QLatin1String("/m/a.mp3"))
+        QCOMPARE(w.engine->calls.filter(QStringLiteral("OpenFile")).last(), "OpenFile(" + inFolder(playing) + ",)");
+    QCOMPARE(w.engine->calls.isEmpty() ? QString() : w.engine->calls.last(),
+             playing == QLatin1String("/m/a.mp3") ? QString() : QStringLiteral("Play"));
+    QString shownProblem = problem;
+    for (const QString name : {"gone.mp3", "gone.m3u", "notes.txt", "folder"})
+        shownProblem.replace(QStringLiteral("（%1）").arg(name), QStringLiteral("（%1）").arg(w.path(name)));
+    QCOMPARE(problems.isEmpty() ? QString() : problems.last().first().toString(), shownProblem);
+}
+
+void ToolbarTest::absoluteFiles_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("relative") << QStringList{"a.mp3", "../b.mp3", "./c/d.m3u"}
+                              << QStringList{"/w/x/a.mp3", "/w/b.mp3", "/w/x/c/d.m3u"};
+    QTest::newRow("absolute") << QStringList{"/m/歌.mp3"} << QStringList{"/m/歌.mp3"};
+    QTest::newRow("file URL") << QStringList{"file:///m/%E6%AD%8C%201.mp3"} << QStringList{"/m/歌 1.mp3"};
+    QTest::newRow("empty") << QStringList{""} << QStringList();
+}
+
+void ToolbarTest::absoluteFiles()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, files);
+    QCOMPARE(velmora::absoluteFiles(arguments, QStringLiteral("/w/x")), files);
 }
 
 QTEST_MAIN(ToolbarTest)

@@ -15,6 +15,8 @@ else
   VELMORA_E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/velmora-soak.XXXXXX")
   VELMORA_PID=
   export QT_QPA_PLATFORM=offscreen
+  # No session bus: a Velmora of the user's own would otherwise be handed the soak's player.
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=$VELMORA_E2E_DIR/no-bus
   velmora_prepare() {
     local dir
     dir=$(mktemp -d "$VELMORA_E2E_DIR/app.XXXX")

@@ -17,6 +17,8 @@
 #   velmora_list_items; e2e_click ROLE NAME [BUTTON]; e2e_click_xy X Y [BUTTON]
 #   e2e_tray_menu; e2e_list_menu; e2e_menu_item CAPTION; e2e_menu_choose CAPTION
 #   e2e_dialog_enter TITLE PATH; velmora_wait_list EXPECTED; e2e_wait_bytes FILE EXPECTED_FILE
+#   e2e_window_manager                     openbox from here on
+#   e2e_viewable WINDOW; e2e_minimise WINDOW; e2e_wait_viewable WINDOW FAILURE_TEXT
 #   e2e_screenshot NAME; e2e_fail MESSAGE
 #   e2e_pulse_kill; e2e_pulse_start; e2e_pulse_freeze; e2e_pulse_thaw   the sound server
 # A failing script leaves a screenshot, the player's log and its recordings in
@@ -427,6 +429,39 @@ e2e_wait_bytes() { # FILE EXPECTED_FILE [TIMEOUT]
       e2e_fail "$1 does not hold the expected bytes"
     }
     sleep 0.1
+  done
+}
+
+# ---------------------------------------------------------------- window manager
+
+# Starts openbox and waits until it manages the screen (minimising needs one).
+e2e_window_manager() {
+  command -v openbox >/dev/null || e2e_fail "openbox is missing: install the test dependencies with scripts/deps.sh"
+  openbox --sm-disable >"$VELMORA_E2E_DIR/openbox.log" 2>&1 </dev/null &
+  local deadline=$((SECONDS + 15))
+  until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+    ((SECONDS < deadline)) || e2e_fail "openbox did not come up"
+    sleep 0.1
+  done
+}
+
+e2e_viewable() { xwininfo -id "$1" | grep -q 'Map State: IsViewable'; } # WINDOW
+
+# Minimises WINDOW and waits until it is no longer shown.
+e2e_minimise() { # WINDOW
+  local deadline=$((SECONDS + 10))
+  xdotool windowminimize "$1"
+  while e2e_viewable "$1"; do
+    ((SECONDS < deadline)) || e2e_fail "the window is still shown after minimising"
+    sleep 0.05
+  done
+}
+
+e2e_wait_viewable() { # WINDOW FAILURE_TEXT
+  local deadline=$((SECONDS + 10))
+  until e2e_viewable "$1"; do
+    ((SECONDS < deadline)) || e2e_fail "$2"
+    sleep 0.05
   done
 }
 

@@ -6,8 +6,6 @@
 # "显示窗口" brings it back, still above the others.
 source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 
-command -v openbox >/dev/null || e2e_fail "openbox is missing: install the test dependencies with scripts/deps.sh"
-
 e2e_a11y_on
 app=$(velmora_prepare)
 # One entry: the player starts idle.
@@ -47,12 +45,7 @@ xdotool key Escape
 e2e_log "entry 0 at $entry_x,$entry_y takes left and right clicks"
 
 # ---- a window manager from here on
-openbox --sm-disable >"$VELMORA_E2E_DIR/openbox.log" 2>&1 </dev/null &
-deadline=$((SECONDS + 15))
-until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
-  ((SECONDS < deadline)) || e2e_fail "openbox did not come up"
-  sleep 0.1
-done
+e2e_window_manager
 
 # Windows from the bottom of the stack to its top.
 stacking() { xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g'; }
@@ -84,7 +77,6 @@ activate() { # OTHER
   done
 }
 above_state() { xprop -id "$window" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_ABOVE; }
-viewable() { xwininfo -id "$window" | grep -q 'Map State: IsViewable'; }
 
 wait_managed "$window"
 above_state || e2e_fail "the window is not kept above: $(xprop -id "$window" _NET_WM_STATE)"
@@ -102,24 +94,15 @@ activate "$other"
 is_above "$window" "$other" || e2e_fail "an activated window went over ours: $(stacking)"
 
 # ---- minimise: hidden to the tray; "显示窗口" brings it back
-xdotool windowminimize "$window"
-deadline=$((SECONDS + 10))
-while viewable; do
-  ((SECONDS < deadline)) || e2e_fail "the window is still shown after minimising"
-  sleep 0.05
-done
+e2e_minimise "$window"
 sleep 0.5
-viewable && e2e_fail "the minimised window showed again by itself"
+e2e_viewable "$window" && e2e_fail "the minimised window showed again by itself"
 e2e_tray_xy >/dev/null || e2e_fail "the tray icon went away with the window"
 e2e_log "minimised: hidden"
 
 e2e_tray_menu
 e2e_menu_choose 显示窗口
-deadline=$((SECONDS + 10))
-until viewable; do
-  ((SECONDS < deadline)) || e2e_fail "显示窗口 did not bring the window back"
-  sleep 0.05
-done
+e2e_wait_viewable "$window" "显示窗口 did not bring the window back"
 wait_managed "$window"
 deadline=$((SECONDS + 5))
 until above_state; do

@@ -1,0 +1,13 @@
+#include "programicon.h"
+
+namespace velmora {
+
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/velmora_%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+} // namespace velmora

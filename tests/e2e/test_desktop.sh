@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Velmora as a desktop installs it: `cmake --install` into a private prefix gives files
+# that the freedesktop validators accept and icons at every size, `cpack -G DEB` a
+# package with those files and its dependencies. The installed program, started by
+# the desktop entry's Exec line with an MP3, plays it; a second launch with another
+# MP3 hands it over and ends (one sound at the sink, the new track on top and heard);
+# a bare second launch brings the hidden window back.
+source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
+
+build=$(dirname -- "$VELMORA_BINARY")
+prefix=$VELMORA_E2E_DIR/prefix
+for tool in cmake cpack dpkg-deb desktop-file-validate appstreamcli identify; do
+  command -v "$tool" >/dev/null || e2e_fail "$tool is missing: install the test dependencies with scripts/deps.sh"
+done
+
+# ---- installed files
+cmake --install "$build" --prefix "$prefix" >"$VELMORA_E2E_DIR/install.log" || e2e_fail "cmake --install failed"
+desktop=$prefix/share/applications/velmora.desktop
+metainfo=$prefix/share/metainfo/org.velmora.Velmora.metainfo.xml
+desktop-file-validate "$desktop" >&2 || e2e_fail "desktop-file-validate rejects $desktop"
+appstreamcli validate --no-net "$metainfo" >&2 || e2e_fail "appstreamcli rejects $metainfo"
+for size in 16 22 24 32 48 64 128 256; do
+  icon=$prefix/share/icons/hicolor/${size}x$size/apps/velmora.png
+  [[ $(identify -format '%wx%h' "$icon" 2>/dev/null) == "${size}x$size" ]] || e2e_fail "no ${size}px icon at $icon"
+done
+[[ -s $prefix/share/icons/hicolor/scalable/apps/velmora.svg ]] || e2e_fail "no scalable icon"
+installed=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
+
+# ---- the Debian package holds the same files and names what they need
+cpack -G DEB -B "$VELMORA_E2E_DIR/package" --config "$build/CPackConfig.cmake" >"$VELMORA_E2E_DIR/cpack.log" 2>&1 \
+  || { cat "$VELMORA_E2E_DIR/cpack.log" >&2; e2e_fail "cpack -G DEB failed"; }
+deb=$(ls "$VELMORA_E2E_DIR"/package/velmora_*.deb)
+packaged=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { sub(/^\.\/usr\//, "", $6); print $6 }' | sort)
+[[ $packaged == "$installed" ]] || e2e_fail "the package holds
+$packaged
+but cmake --install installs
+$installed"
+depends=$(dpkg-deb --field "$deb" Depends)
+for needed in libqt6widgets6 libqt6dbus6 libmpg123-0 libout123-0 mpg123 qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei; do
+  [[ ", $depends," == *", $needed"[\ ,]* ]] || e2e_fail "Depends lacks $needed: $depends"
+done
+e2e_log "package: $(basename -- "$deb"), Depends: $depends"
+
+# ---- launched as the menu launches it
+first=$(e2e_tone_mp3 440)
+second=$(e2e_tone_mp3 880)
+exec_line=$(sed -n 's/^Exec=//p' "$desktop")
+[[ $exec_line == "velmora %F" ]] || e2e_fail "Exec line is '$exec_line'"
+export PATH=$prefix/bin:$PATH
+e2e_a11y_on
+e2e_record_start first
+VELMORA_DIR=$VELMORA_E2E_DIR
+# shellcheck disable=SC2086 # the Exec line is split into words as a launcher splits it
+${exec_line/\%F/$first} >"$VELMORA_DIR/velmora.log" 2>&1 </dev/null &
+VELMORA_PID=$!
+velmora_wait_window 15
+velmora_wait_title "Velmora--$first"
+sleep 1
+e2e_find_tone "$(e2e_record_stop first)" 440 >/dev/null || e2e_fail "the track given on the Exec line is not heard"
+[[ $(xprop -id "$VELMORA_WINDOW" WM_CLASS) == *'"velmora"' ]] \
+  || e2e_fail "WM_CLASS $(xprop -id "$VELMORA_WINDOW" WM_CLASS) does not match StartupWMClass"
+
+# ---- a second launch hands its file over and ends
+e2e_record_start second
+started=$EPOCHREALTIME
+timeout 5 velmora "$second" >"$VELMORA_E2E_DIR/second.log" 2>&1 </dev/null || e2e_fail "the second launch failed: $(cat "$VELMORA_E2E_DIR/second.log")"
+took=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }')
+awk -v t="$took" 'BEGIN { exit !(t < 1) }' || e2e_fail "the second launch took ${took}s to end"
+velmora_wait_title "Velmora--$second"
+velmora_alive || e2e_fail "the first Velmora went away"
+sleep 1.5
+e2e_find_tone "$(e2e_record_stop second)" 880 >/dev/null || e2e_fail "the handed-over track is not heard"
+streams=$(pactl list short sink-inputs | wc -l)
+((streams == 1)) || e2e_fail "$streams streams at the sink: $(pactl list short sink-inputs)"
+items=$(velmora_list_items)
+top=${items%%$'\n'*}
+[[ $top == "tone_880.mp3"*"($second)" ]] || e2e_fail "the first entry is '$top'"
+icons=$(xwininfo -tree -id "$(xdotool search --name '^panel$' | head -n 1)" | grep -c '"velmora"' || true)
+((icons == 1)) || e2e_fail "$icons tray icons"
+e2e_log "second launch ended after ${took}s; one stream; top entry: $top"
+
+# ---- a bare launch brings the hidden window back
+e2e_window_manager
+sleep 0.5
+e2e_minimise "$VELMORA_WINDOW"
+timeout 5 velmora >>"$VELMORA_E2E_DIR/second.log" 2>&1 </dev/null || e2e_fail "the bare second launch failed"
+e2e_wait_viewable "$VELMORA_WINDOW" "a bare second launch did not show the hidden window"
+velmora_alive || e2e_fail "the first Velmora went away"
+e2e_log "hidden window shown again by a bare launch"
