@@ -252,6 +252,8 @@ void Form1::connectHandlers()
     connect(m_engine, &Mp3Engine::PositionChanged, playback, &PlaybackHandlers::Mp3Play1_PositionChanged);
     connect(m_engine, &Mp3Engine::PlaybackEnded, playback, &PlaybackHandlers::Mp3Play1_PlaybackEnded);
     connect(playback, &PlaybackHandlers::trackOpened, this, &Form1::noteTrackOpened);
+    connect(playback, &PlaybackHandlers::nothingPlayable, this,
+            [this] { reportProblem(QStringLiteral("列表中没有可以播放的文件")); });
     connect(List1->model(), &QAbstractItemModel::modelReset, this, [this] { m_markedEntries.clear(); });
     connect(m_engine, &Mp3Engine::NoSoundOutput, this, &Form1::reportProblem);
 

@@ -62,6 +62,7 @@ void PlaybackHandlers::showFrameCount()
 qint16 PlaybackHandlers::openCurrentTrack()
 {
     const qint16 status = m_ui.Mp3Play1->OpenFile(m_vars.MP3File, QString());
+    m_failedOpensInARow = status == 0 ? 0 : m_failedOpensInARow + 1;
     emit trackOpened(m_vars.MP3File, status == 0 ? QString() : m_ui.Mp3Play1->GetLastError());
     return status;
 }
@@ -84,6 +85,7 @@ void PlaybackHandlers::StartLoadedList(qint32 listPosition, const Steps &steps)
         return;
     steps([&] { m_ui.Mp3Play1->Stop(); });
     m_vars.RePlay = true;
+    m_failedOpensInARow = 0;
     steps([&] { openCurrentTrack(); });
     steps([&] { showCaption(); });
     steps([&] { showSongPanel(); });
@@ -120,6 +122,7 @@ void PlaybackHandlers::startSelectedEntry(bool firstSelectedWins)
     if (!playablePath(m_vars.MP3File))
         return;
     m_vars.RePlay = true;
+    m_failedOpensInARow = 0;
     playCurrentTrack();
 }
 
@@ -162,6 +165,7 @@ void PlaybackHandlers::resumeTrack()
 {
     if (!playablePath(m_vars.MP3File))
         return;
+    m_failedOpensInARow = 0;
     openCurrentTrack();
     m_ui.Mp3Play1->Play();
     m_ui.munPause->setText(kPauseCaption);
@@ -212,6 +216,13 @@ void PlaybackHandlers::Mp3Play1_PlaybackEnded()
     if (!m_vars.RePlay)
         return;
     m_ui.Mp3Play1->Stop();
+    // Every entry has been tried once that many opens failed: a round may also replay a
+    // chosen track and, at the end of the list, the last one.
+    if (m_failedOpensInARow >= qint64(m_ui.List1->count()) + 2) {
+        m_failedOpensInARow = 0;
+        emit nothingPlayable();
+        return;
+    }
     playCurrentTrack();
     m_ui.List1->update();
 }

@@ -51,6 +51,8 @@ public slots:
 signals:
     // After every open: reason is empty when the track opened, else why it did not.
     void trackOpened(const QString &path, const QString &reason);
+    // Continuous play went round the whole list without a track that opened, and stopped.
+    void nothingPlayable();
 
 private:
     void startSelectedEntry(bool firstSelectedWins);
@@ -63,6 +65,9 @@ private:
     PlayerVars &m_vars;
     PlayerControls m_ui;
     bool m_sliderHeld = false;
+    // Opens that failed one after the other since a track last opened or the user last
+    // started one: a whole round of them means nothing in the list can be played.
+    qint64 m_failedOpensInARow = 0;
 };
 
 } // namespace velmora

@@ -51,6 +51,7 @@ private slots:
     void pauseResumeAfterNewTrackStarted();
     void resumeNeedsAPath();
     void badTrackIsReportedAndMarked();
+    void hopelessListStopsAfterOneRound();
     void fileTextsShownLiterally_data();
     void fileTextsShownLiterally();
     void reportKeepsPanelsAndOutlastsOtherTracks();
@@ -367,6 +368,29 @@ void PlaybackTest::badTrackIsReportedAndMarked()
     w.engine->tracks.clear();
     w.form->playback().runPlay_Click();
     QVERIFY(w.form->List1->item(0)->toolTip().isEmpty());
+}
+
+void PlaybackTest::hopelessListStopsAfterOneRound()
+{
+    TestWindow w;
+    const QStringList gone{"/m/gone1.mp3", "/m/gone2.mp3", "/m/gone3.mp3"};
+    w.setEntries(gone);
+    w.engine->defaultTrack.openStatus = 1;
+    QSignalSpy problems(w.form.get(), &Form1::problemReported);
+    w.form->List1->setCurrentRow(0);
+    w.form->playback().runPlay_Click();
+    for (int i = 0; i < 10; ++i)
+        w.engine->endTrack();
+    // Entry 0 chosen, once more as a chosen track is, as the first of the round, 1, 2: then a stop.
+    QCOMPARE(openedPaths(*w.engine), QStringList({gone[0], gone[0], gone[0], gone[1], gone[2]}));
+    QCOMPARE(w.engine->commands().last(), QStringLiteral("Stop"));
+    QCOMPARE(problems.last().first().toString(), QStringLiteral("列表中没有可以播放的文件"));
+    QCOMPARE(w.entries().size(), 3);
+    // The next command of the user starts afresh.
+    w.engine->calls.clear();
+    w.form->playback().runPlay_Click();
+    w.engine->endTrack();
+    QCOMPARE(openedPaths(*w.engine).size(), 2);
 }
 
 void PlaybackTest::fileTextsShownLiterally_data()
