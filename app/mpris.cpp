@@ -22,6 +22,9 @@ QString statusText(Transport transport)
     }
     return QStringLiteral("Stopped");
 }
+// How soon to look again when changes come while a track is being opened.
+constexpr int kOpeningRetryMs = 20;
+
 } // namespace
 
 MprisService::MprisService(Player &player, std::function<void()> raise, std::function<void()> quit,
@@ -92,6 +95,12 @@ MprisService::Published MprisService::current() const
 
 void MprisService::publishChanges()
 {
+    // Mid-command (a track being opened) the state is half changed: once it is done.
+    if (m_player.opening()) {
+        m_publish.start(kOpeningRetryMs);
+        return;
+    }
+    m_publish.setInterval(0);
     const Published now = current();
     QVariantMap changed;
     if (now.status != m_published.status)

@@ -219,7 +219,6 @@ void PlaybackHandlers::Mp3Play1_PlaybackEnded()
     // Every entry has been tried once that many opens failed: a round may also replay a
     // chosen track and, at the end of the list, the last one.
     if (m_failedOpensInARow >= qint64(m_ui.List1->count()) + 2) {
-        m_failedOpensInARow = 0;
         emit nothingPlayable();
         return;
     }

@@ -20,6 +20,7 @@ public:
             m_player.noteStop();
             emit PlaybackEnded();
         });
+        connect(m_real.get(), &Mp3Engine::NoSoundOutput, this, &Mp3Engine::NoSoundOutput);
     }
 
     void Stop() override
@@ -29,7 +30,11 @@ public:
     }
     qint16 OpenFile(const QString &path, const QString &options) override
     {
+        // The open lets the window's events run while the file is read; a handler's
+        // changes are not complete until it returns.
+        ++m_player.m_opening;
         const qint16 status = m_real->OpenFile(path, options);
+        --m_player.m_opening;
         m_player.noteOpened(path, status == 0);
         return status;
     }

@@ -51,6 +51,8 @@ public:
     void setActions(PlayerActions actions) { m_actions = std::move(actions); }
 
     Transport transport() const { return m_transport; }
+    // True while the engine opens a file: the command that asked for it is still running.
+    bool opening() const { return m_opening > 0; }
     bool hasEntries() const;
     // Counts the files opened: changes whenever another file becomes the current track.
     quint64 trackNumber() const { return m_trackNumber; }
@@ -96,6 +98,7 @@ private:
     std::unique_ptr<Watched> m_engine;
     PlayerActions m_actions;
     Transport m_transport = Transport::Stopped;
+    int m_opening = 0;
     QString m_path;
     bool m_trackOpen = false;
     quint64 m_trackNumber = 0;

@@ -123,9 +123,18 @@ def cmd_names(role):
 
 
 def cmd_showing(role):
-    for accessible, _ in walk(app_or_fail()):
-        if accessible.get_role_name() == role and "showing" in states_of(accessible):
-            print(accessible.get_name())
+    # Panels change their text several times a second; a widget read in the middle of
+    # that can fail, so the whole reading is taken again.
+    for _ in range(5):
+        try:
+            names = [a.get_name() for a, _ in walk(app_or_fail())
+                     if a.get_role_name() == role and "showing" in states_of(a)]
+        except GLib.Error:
+            time.sleep(0.05)
+            continue
+        print("\n".join(names))
+        return
+    fail(f"the {role} widgets could not be read")
 
 
 def cmd_dialog(title, seconds):
