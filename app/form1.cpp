@@ -550,9 +550,11 @@ void Form1::markCurrentEntry(const QString &path, const QString &reason)
     QListWidgetItem *item = List1->item(row);
     if (!item || EntryPathOf(item->text()) != path)
         return;
+    const bool wasMarked = !item->toolTip().isEmpty();
     item->setToolTip(QStringLiteral("无法播放：") + reason);
     item->setForeground(QBrush(Qt::gray));
-    m_markedEntries[path].append(QPersistentModelIndex(List1->model()->index(row, 0)));
+    if (!wasMarked)
+        m_markedEntries[path].append(QPersistentModelIndex(List1->model()->index(row, 0)));
 }
 
 void Form1::unmarkEntriesOfTrack(const QString &path)
