@@ -6,6 +6,7 @@
 #include "dropimport.h"
 #include "playlistedit.h"
 #include "playlistlocation.h"
+#include "positionslider.h"
 #include "programicon.h"
 #include "shorttext.h"
 
@@ -164,7 +165,7 @@ void Form1::createControls()
     m_reportTimer->setInterval(kProblemMessageMs);
     connect(m_reportTimer, &QTimer::timeout, this, &Form1::endReport);
 
-    Slider1 = new QSlider(Qt::Horizontal, this);
+    Slider1 = new PositionSlider(Qt::Horizontal, this);
     Slider1->setObjectName(QStringLiteral("Slider1"));
     Slider1->setAccessibleName(QStringLiteral("播放位置"));
     Slider1->setRange(0, 10);
