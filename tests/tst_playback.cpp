@@ -287,14 +287,24 @@ void PlaybackTest::positionRepaintsOnlyWhatChanges()
     slider->setMaximum(200000);
     w.engine->reportPosition(9999);
     QTest::qWait(50);
-    PaintCounter counter({slider});
-    // A frame more: the handle stays on its pixel, the value follows exactly.
+    PaintCounter counter({slider, w.form->StatusPanel1, w.form->StatusPanel2, w.form->StatusPanel3});
+    // A frame more, a digit longer: the handle stays on its pixel, the time on its second.
     w.engine->reportPosition(10000);
     QCOMPARE(slider->value(), 10000);
+    QTRY_VERIFY(counter.paints.value(w.form->StatusPanel3) > 0);
     QTest::qWait(50);
     QCOMPARE(counter.paints.value(slider), 0);
+    QCOMPARE(counter.paints.value(w.form->StatusPanel2), 0);
+    QCOMPARE(counter.paints.value(w.form->StatusPanel1), 0);
+    // The panels already hold the track's longest texts; the handle moves at last.
     w.engine->reportPosition(200000);
     QTRY_VERIFY(counter.paints.value(slider) > 0);
+    QTRY_VERIFY(counter.paints.value(w.form->StatusPanel2) > 0);
+    QTest::qWait(50);
+    QCOMPARE(counter.paints.value(w.form->StatusPanel1), 0);
+    QLabel *time = w.form->StatusPanel2;
+    QVERIFY(time->fontMetrics().horizontalAdvance(time->text()) <= time->contentsRect().width());
+    QVERIFY(w.form->StatusPanel3->width() >= 96);
 }
 
 void PlaybackTest::sliderClickSeeks()
