@@ -209,7 +209,7 @@ void PlaybackHandlers::resumeTrack()
 
 void PlaybackHandlers::Mp3Play1_PositionChanged(qint32 frame)
 {
-    // Reports come ten times a second, more often than a click takes.
+    // Reports come five times a second, more often than a click takes.
     if (!m_sliderHeld)
         m_ui.Slider1->setValue(frame);
     const qint64 value = m_ui.Slider1->value();
