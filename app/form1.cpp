@@ -6,6 +6,7 @@
 #include "dropimport.h"
 #include "playlistedit.h"
 #include "playlistlocation.h"
+#include "positionslider.h"
 #include "programicon.h"
 #include "shorttext.h"
 
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
@@ -146,7 +148,10 @@ void Form1::createControls()
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setFixedHeight(kStatusBarHeight);
-    QFont statusFont(QStringLiteral("SimSun"));
+    // Where 宋体 is not installed, fontconfig stands in a serif face and a CJK font of its
+    // own for it, beside the ones the rest of the window has loaded already: those serve.
+    const QString simSun = QStringLiteral("SimSun");
+    QFont statusFont(QFontDatabase::hasFamily(simSun) ? simSun : font().family());
     statusFont.setPointSizeF(9.75);
     StatusBar1->setFont(statusFont);
     StatusPanel1 = makePanel(QStringLiteral("当前歌曲:"), kSongPanelWidth, StatusBar1);
@@ -164,7 +169,7 @@ void Form1::createControls()
     m_reportTimer->setInterval(kProblemMessageMs);
     connect(m_reportTimer, &QTimer::timeout, this, &Form1::endReport);
 
-    Slider1 = new QSlider(Qt::Horizontal, this);
+    Slider1 = new PositionSlider(Qt::Horizontal, this);
     Slider1->setObjectName(QStringLiteral("Slider1"));
     Slider1->setAccessibleName(QStringLiteral("播放位置"));
     Slider1->setRange(0, 10);

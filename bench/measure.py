@@ -42,6 +42,8 @@ BARE_WINDOW = os.environ["VELMORA_BARE_WINDOW"]
 DROP_BENCH = os.environ["VELMORA_DROP_BENCH"]
 MEDIA = os.environ["VELMORA_BENCH_MEDIA"]
 SCRATCH = os.environ["VELMORA_E2E_DIR"]
+# The servers that work for a player while it plays: the sound server and the X server.
+SERVERS = {"cpu_pulse": os.environ.get("VELMORA_E2E_PULSE_PID"), "cpu_x": os.environ.get("VELMORA_E2E_XVFB_PID")}
 
 LONG = os.path.join(MEDIA, "long_10min_128k.mp3")     # 10 minutes of sweep and noise
 TONE_A = os.path.join(MEDIA, "tone_440.mp3")          # 4 s
@@ -522,8 +524,17 @@ def note_cpu_and_memory(pid, who):
     """Notes the CPU of `pid` over CPU_SECONDS of playback and its memory; returns the
     CPU of each thread."""
     threads = {}
+    servers = {key: cpu_ns(server) for key, server in SERVERS.items() if server}
+    t0 = now()
     cpu, _ = measure_idle(pid, CPU_SECONDS, threads)
+    elapsed = now() - t0
     note("cpu", who, cpu)
+    total = cpu
+    for key, before in servers.items():
+        share = 100.0 * (cpu_ns(SERVERS[key]) - before) / 1e9 / elapsed
+        note(key, who, share)
+        total += share
+    note("cpu_all", who, total)
     log_memory(pid)
     note("hwm", who, status_kb(pid, "VmHWM") / 1024)
     note("anon", who, status_kb(pid, "RssAnon") / 1024)
@@ -692,6 +703,7 @@ def main():
         watcher.stop()
 
     mpg_cpu = median("cpu", "mpg123")
+    mpg_all = median("cpu_all", "mpg123")
     rows = []
 
     def row(label, key, digits, target, passed, with_mpg123=True, ratio=False):
@@ -710,6 +722,10 @@ def main():
         "≤ 1.5x mpg123 (≈0.45%)", (lambda v: v <= 1.5 * mpg_cpu) if mpg_cpu else None, ratio=True)
     row("  decoding and output thread alone", "cpu_decode", 2, "—", None, ratio=True)
     row("  window (main) thread alone", "cpu_gui", 2, "—", None, False)
+    row("  sound server meanwhile", "cpu_pulse", 2, "—", None, ratio=True)
+    row("  X server meanwhile", "cpu_x", 2, "—", None, ratio=True)
+    row("Player + sound server + X server", "cpu_all", 2, "≤ 1.5x mpg123",
+        (lambda v: v <= 1.5 * mpg_all) if mpg_all else None, ratio=True)
     row("Peak RSS while playing, VmHWM (MB)", "hwm", 1, "< 35 MB", lambda v: v < 35, ratio=True)
     row("  of which private (RssAnon, MB)", "anon", 1, "—", None, ratio=True)
     row("Idle stopped: CPU (% of a core)", "idle_stopped_cpu", 3, "0.0%", lambda v: v < 0.05, False)

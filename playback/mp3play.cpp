@@ -33,7 +33,9 @@ enum OpenStatus : qint16 {
     OpenNotMp3 = 5,
 };
 
-constexpr auto kPositionInterval = std::chrono::milliseconds(100);
+// Five reports a second: the time panel changes once a second and the slider's handle
+// moves a pixel every few frames. A start, a seek and the end report at once.
+constexpr auto kPositionInterval = std::chrono::milliseconds(200);
 // An output left idle this long is closed: nothing wakes up while paused or stopped,
 // yet the next track of a continuous play finds the stream still running.
 constexpr auto kIdleRelease = std::chrono::milliseconds(1500);
@@ -407,7 +409,7 @@ void Mp3Play::Impl::run()
         audibleFrame = std::clamp<qint64>(timeline.audibleFrame(sink->pendingFrames(now)), 0, decoder->frameCount());
         if (now >= nextPosition) {
             postPosition(runGeneration, audibleFrame);
-            // Keeps an even ten per second; after a stall, starts counting afresh.
+            // Keeps an even pace; after a stall, starts counting afresh.
             nextPosition = std::max(nextPosition + kPositionInterval, now + kPositionInterval / 2);
         }
     }

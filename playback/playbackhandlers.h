@@ -65,6 +65,10 @@ private:
     PlayerVars &m_vars;
     PlayerControls m_ui;
     bool m_sliderHeld = false;
+    const int m_timePanelWidth;  // design widths of panels 2 and 3
+    const int m_framePanelWidth;
+    qint64 m_fittedFrameCount = -1; // the track the panels' widths were fitted to
+    qint64 m_fittedDuration = -1;
     // Opens that failed one after the other since a track last opened or the user last
     // started one: a whole round of them means nothing in the list can be played.
     qint64 m_failedOpensInARow = 0;

@@ -26,6 +26,26 @@ QStringList openedPaths(const FakeEngine &engine)
     return paths;
 }
 
+// Counts the paints of the widgets it watches.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(const QList<QWidget *> &widgets)
+    {
+        for (QWidget *widget : widgets)
+            widget->installEventFilter(this);
+    }
+    QHash<QObject *, int> paints;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints[watched];
+        return false;
+    }
+};
+
 } // namespace
 
 class PlaybackTest : public QObject
@@ -44,6 +64,7 @@ private slots:
     void startNeedsMoreThanFourCharacters_data();
     void startNeedsMoreThanFourCharacters();
     void positionUpdatesSliderAndPanels();
+    void positionRepaintsOnlyWhatChanges();
     void sliderClickSeeks();
     void sliderClickSeeksDespiteReportsWhileHeld_data();
     void sliderClickSeeksDespiteReportsWhileHeld();
@@ -253,6 +274,37 @@ void PlaybackTest::positionUpdatesSliderAndPanels()
     w.engine->reportPosition(10);
     QCOMPARE(w.form->StatusPanel3->text(), QStringLiteral("帧数: 0/50000"));
     QCOMPARE(w.form->StatusPanel2->text(), QStringLiteral("时间: 0分00秒/3分55秒"));
+}
+
+void PlaybackTest::positionRepaintsOnlyWhatChanges()
+{
+    TestWindow w;
+    w.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+    QSlider *slider = w.form->Slider1;
+    w.engine->defaultTrack.frames = 200000;
+    w.engine->defaultTrack.durationMs = 5400000;
+    slider->setMaximum(200000);
+    w.engine->reportPosition(9999);
+    QTest::qWait(50);
+    PaintCounter counter({slider, w.form->StatusPanel1, w.form->StatusPanel2, w.form->StatusPanel3});
+    // A frame more, a digit longer: the handle stays on its pixel, the time on its second.
+    w.engine->reportPosition(10000);
+    QCOMPARE(slider->value(), 10000);
+    QTRY_VERIFY(counter.paints.value(w.form->StatusPanel3) > 0);
+    QTest::qWait(50);
+    QCOMPARE(counter.paints.value(slider), 0);
+    QCOMPARE(counter.paints.value(w.form->StatusPanel2), 0);
+    QCOMPARE(counter.paints.value(w.form->StatusPanel1), 0);
+    // The panels already hold the track's longest texts; the handle moves at last.
+    w.engine->reportPosition(200000);
+    QTRY_VERIFY(counter.paints.value(slider) > 0);
+    QTRY_VERIFY(counter.paints.value(w.form->StatusPanel2) > 0);
+    QTest::qWait(50);
+    QCOMPARE(counter.paints.value(w.form->StatusPanel1), 0);
+    QLabel *time = w.form->StatusPanel2;
+    QVERIFY(time->fontMetrics().horizontalAdvance(time->text()) <= time->contentsRect().width());
+    QVERIFY(w.form->StatusPanel3->width() >= 96);
 }
 
 void PlaybackTest::sliderClickSeeks()

@@ -3,6 +3,7 @@
 #include "testwindow.h"
 
 #include <QAction>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -153,6 +154,10 @@ void StartupTest::startsFirstOfTwoOrMore()
     QCOMPARE(w.menuStates(), QStringLiteral("pdu"));
     QVERIFY(w.form->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(w.form->List1->font().pointSize(), 10);
+    // 宋体 where installed; elsewhere the window's own family, not a second CJK font.
+    const QFont status = w.form->StatusBar1->font();
+    QCOMPARE(status.pointSizeF(), 9.75);
+    QCOMPARE(status.family(), QFontDatabase::hasFamily("SimSun") ? QStringLiteral("SimSun") : w.form->font().family());
 }
 
 void StartupTest::pageStepRoundsHalfToEven_data()
