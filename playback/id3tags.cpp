@@ -157,6 +157,9 @@ QString frameText(TagLib::ByteVector body)
     // TagLib drops UTF-16 without a byte order mark; what taggers wrote so is little-endian.
     if (body[0] == 1 && !body.containsAt("\xFF\xFE", 1) && !body.containsAt("\xFE\xFF", 1))
         body = body.mid(0, 1) + TagLib::ByteVector("\xFF\xFE", 2) + body.mid(1);
+    // TagLib drops UTF-8 that is not valid; old taggers wrote GBK or Latin-1 so.
+    if (body[0] == 3 && !viewOf(body).sliced(1).isValidUtf8())
+        body[0] = 0;
     // The flags were undone by the caller: TagLib gets a plain frame.
     const ID3v2::TextIdentificationFrame frame(TagLib::ByteVector("TIT2") + ID3v2::SynchData::fromUInt(body.size())
                                                + TagLib::ByteVector(2, '\0') + body);
