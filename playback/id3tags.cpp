@@ -7,11 +7,27 @@
 #include <QStringDecoder>
 #include <QStringList>
 
+#include <id3v1tag.h>
+#include <id3v2frame.h>
+#include <id3v2header.h>
+#include <id3v2synchdata.h>
+#include <id3v2tag.h>
+#include <tdebuglistener.h>
+#include <textidentificationframe.h>
+
 #include <algorithm>
+#include <functional>
+
+// TagLib decodes the headers, flags and text values. What stays here is what it does not
+// do: reading a tag without loading it whole (TagLib's ID3v2::Tag reads every byte, even
+// a picture of many MB), telling GBK from Latin-1, and a few repairs of broken taggers'
+// output that TagLib does not make (see below).
 
 namespace velmora {
 
 namespace {
+
+namespace ID3v2 = TagLib::ID3v2;
 
 // Tags up to this size are read in one piece; larger ones (embedded pictures) are
 // walked frame by frame so that memory stays small.
@@ -21,58 +37,86 @@ constexpr qint64 kTextFrameLimit = 64 * 1024;
 // Bounds the work on hostile tags made of millions of tiny frames.
 constexpr int kMaxFrames = 4096;
 
+// Returns up to `length` bytes at `offset` of a tag's source, fewer at its end.
+using ReadAt = std::function<QByteArray(qint64 offset, qint64 length)>;
+
+// Bytes in memory, lent without a copy: `bytes` outlives the reading.
+ReadAt readerOf(QByteArrayView bytes)
+{
+    return [bytes](qint64 offset, qint64 length) {
+        return offset >= bytes.size()
+                   ? QByteArray()
+                   : QByteArray::fromRawData(bytes.data() + offset, std::min(length, bytes.size() - offset));
+    };
+}
+
+TagLib::ByteVector toVector(QByteArrayView bytes)
+{
+    return TagLib::ByteVector(bytes.data(), uint(bytes.size()));
+}
+
+QByteArrayView viewOf(const TagLib::ByteVector &bytes)
+{
+    return QByteArrayView(bytes.data(), bytes.size());
+}
+
+// TagLib keeps the UTF-16 code units of the file; a lone surrogate becomes U+FFFD.
+QString fromTagLib(const TagLib::String &text)
+{
+    QString units;
+    units.reserve(text.size());
+    for (wchar_t unit : text)
+        units.append(QChar(char16_t(unit)));
+    const QList<uint> ucs4 = units.toUcs4(); // replaces lone surrogates
+    return QString::fromUcs4(reinterpret_cast<const char32_t *>(ucs4.constData()), ucs4.size());
+}
+
+// Legacy 8-bit text, in ID3v2 values declared Latin-1 and in ID3v1 fields: one
+// parse() serves both of TagLib's handler interfaces.
+class LegacyTextHandler final : public ID3v2::Latin1StringHandler, public TagLib::ID3v1::StringHandler
+{
+public:
+    TagLib::String parse(const TagLib::ByteVector &data) const override
+    {
+        // ID3v1 fields are padded with NULs or spaces.
+        QByteArrayView bytes = viewOf(data);
+        const qsizetype nul = bytes.indexOf('\0');
+        if (nul >= 0)
+            bytes = bytes.first(nul);
+        while (!bytes.isEmpty() && bytes.back() == ' ')
+            bytes.chop(1);
+        return TagLib::String(decodeLegacyText(bytes).toStdString(), TagLib::String::UTF8);
+    }
+};
+
+// TagLib reports every oddity of a broken tag on stderr; broken tags are expected here.
+class SilentDebugListener final : public TagLib::DebugListener
+{
+public:
+    void printMessage(const TagLib::String &) override {}
+};
+
+// TagLib's string handlers and debug listener are process-wide: set them once.
+void setUpTagLib()
+{
+    [[maybe_unused]] static const bool done = [] {
+        static LegacyTextHandler legacyText;
+        static SilentDebugListener silent;
+        TagLib::setDebugListener(&silent);
+        ID3v2::Tag::setLatin1StringHandler(&legacyText);
+        TagLib::ID3v1::Tag::setStringHandler(&legacyText);
+        return true;
+    }();
+}
+
+// TagLib keeps ID3v2::Frame::Header for frames and their factory; a subclass may name it.
+struct FrameHeaderName : ID3v2::Frame
+{
+    using Header = ID3v2::Frame::Header;
+};
+using FrameHeader = FrameHeaderName::Header;
+
 enum class Field { None, Title, Artist, Album };
-
-quint32 bigEndian(QByteArrayView bytes)
-{
-    quint32 value = 0;
-    for (char c : bytes)
-        value = (value << 8) | uchar(c);
-    return value;
-}
-
-bool isSyncsafe(QByteArrayView bytes)
-{
-    return std::none_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) & 0x80; });
-}
-
-quint32 syncsafe(QByteArrayView bytes)
-{
-    quint32 value = 0;
-    for (char c : bytes)
-        value = (value << 7) | (uchar(c) & 0x7F);
-    return value;
-}
-
-QByteArray syncsafeBytes(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    for (int i = 3; i >= 0; --i) {
-        bytes[i] = char(value & 0x7F);
-        value >>= 7;
-    }
-    return bytes;
-}
-
-// Undoes ID3 unsynchronisation: every 0xFF 0x00 pair was a lone 0xFF.
-QByteArray resynchronise(QByteArrayView data)
-{
-    QByteArray out;
-    out.reserve(data.size());
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        out.append(data[i]);
-        if (uchar(data[i]) == 0xFF && i + 1 < data.size() && data[i + 1] == '\0')
-            ++i;
-    }
-    return out;
-}
-
-bool isFrameId(QByteArrayView id)
-{
-    return !id.isEmpty() && std::all_of(id.begin(), id.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    });
-}
 
 Field fieldOf(QByteArrayView id)
 {
@@ -97,101 +141,116 @@ QString &fieldRef(TrackTags &tags, Field field)
     }
 }
 
-// UTF-16 code units to text; lone surrogates become U+FFFD, an odd last byte is dropped.
-QString decodeUtf16(QByteArrayView bytes, bool bigEndianOrder)
+bool isFrameId(QByteArrayView id)
 {
-    QString text;
-    text.reserve(bytes.size() / 2);
-    const auto unitAt = [&](qsizetype i) {
-        const uchar a = uchar(bytes[i]), b = uchar(bytes[i + 1]);
-        return char16_t(bigEndianOrder ? (a << 8) | b : (b << 8) | a);
-    };
-    const qsizetype units = bytes.size() / 2;
-    for (qsizetype u = 0; u < units; ++u) {
-        const char16_t unit = unitAt(2 * u);
-        if (QChar::isHighSurrogate(unit) && u + 1 < units && QChar::isLowSurrogate(unitAt(2 * u + 2))) {
-            text.append(QChar(unit));
-            text.append(QChar(unitAt(2 * u + 2)));
-            ++u;
-        } else if (QChar::isSurrogate(unit)) {
-            text.append(QChar(QChar::ReplacementCharacter));
-        } else {
-            text.append(QChar(unit));
-        }
-    }
-    return text;
+    return !id.isEmpty() && std::all_of(id.begin(), id.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
 }
 
-// Splits at terminators: a 0x00 byte, or for UTF-16 an aligned 0x00 0x00 pair.
-QList<QByteArrayView> splitValues(QByteArrayView text, bool wide)
+// The text of a T*** frame body (the encoding byte, then one or more values), its
+// values joined with '/'.
+QString frameText(TagLib::ByteVector body)
 {
-    QList<QByteArrayView> values;
-    const qsizetype step = wide ? 2 : 1;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i + step <= text.size(); i += step) {
-        if (text[i] == '\0' && (!wide || text[i + 1] == '\0')) {
-            values.append(text.sliced(start, i - start));
-            start = i + step;
-        }
-    }
-    if (start < text.size())
-        values.append(text.sliced(start));
-    return values;
-}
-
-// The text of a T*** frame body: the encoding byte, then one or more values.
-QString decodeTextFrame(QByteArrayView body)
-{
-    if (body.isEmpty())
-        return {};
-    const uchar encoding = uchar(body[0]);
-    if (encoding > 3)
-        return {};
-    const bool wide = encoding == 1 || encoding == 2;
-    QStringList parts;
-    bool bigEndianOrder = encoding == 2;
-    for (QByteArrayView value : splitValues(body.sliced(1), wide)) {
-        QString text;
-        switch (encoding) {
-        case 0:
-            text = decodeLegacyText(value);
-            break;
-        case 1:
-        case 2:
-            // A byte order mark applies to its value and, for lack of one, to those after it.
-            if (value.size() >= 2 && uchar(value[0]) == 0xFF && uchar(value[1]) == 0xFE) {
-                bigEndianOrder = false;
-                value = value.sliced(2);
-            } else if (value.size() >= 2 && uchar(value[0]) == 0xFE && uchar(value[1]) == 0xFF) {
-                bigEndianOrder = true;
-                value = value.sliced(2);
-            }
-            text = decodeUtf16(value, bigEndianOrder);
-            break;
-        default:
-            text = QString::fromUtf8(value);
-            break;
-        }
-        text = oneLine(text);
+    if (body.isEmpty() || uchar(body[0]) > 3)
+        return {}; // an encoding ID3 does not define
+    // TagLib drops UTF-16 without a byte order mark; what taggers wrote so is little-endian.
+    if (body[0] == 1 && !body.containsAt("\xFF\xFE", 1) && !body.containsAt("\xFE\xFF", 1))
+        body = body.mid(0, 1) + TagLib::ByteVector("\xFF\xFE", 2) + body.mid(1);
+    // TagLib drops UTF-8 that is not valid; old taggers wrote GBK or Latin-1 so.
+    if (body[0] == 3 && !viewOf(body).sliced(1).isValidUtf8())
+        body[0] = 0;
+    // The flags were undone by the caller: TagLib gets a plain frame.
+    const ID3v2::TextIdentificationFrame frame(TagLib::ByteVector("TIT2") + ID3v2::SynchData::fromUInt(body.size())
+                                               + TagLib::ByteVector(2, '\0') + body);
+    QStringList values;
+    for (const TagLib::String &value : frame.fieldList()) {
+        const QString text = oneLine(fromTagLib(value));
         if (!text.isEmpty())
-            parts.append(text);
+            values.append(text);
     }
-    return parts.join(QLatin1Char('/'));
+    return values.join(QLatin1Char('/'));
 }
 
-// ID3v2.4 sizes are syncsafe, but some taggers wrote plain integers. Prefer whichever
-// reading makes the frame end on a boundary (the next frame, the padding or the end of
-// the tag), as `endsWell(size)` tells.
-template<typename EndsWell>
-qint64 v24FrameSize(QByteArrayView sizeBytes, EndsWell endsWell)
+// The wanted text frames between `pos` and `end` of an ID3v2 tag, read through `read`:
+// only their headers and the frames wanted are read, so a picture costs nothing.
+TrackTags readFrames(const ReadAt &read, const ID3v2::Header &tagHeader, qint64 pos, qint64 end)
 {
-    const quint32 plain = bigEndian(sizeBytes);
-    if (!isSyncsafe(sizeBytes))
-        return plain;
-    const quint32 safe = syncsafe(sizeBytes);
-    if (safe != plain && !endsWell(safe) && endsWell(plain))
-        return plain;
-    return safe;
+    TrackTags tags;
+    const uint major = tagHeader.majorVersion();
+    if (major >= 3 && tagHeader.extendedHeader()) {
+        // Not ID3v2::ExtendedHeader: it reads the v2.3 size as v2.4 defines it. In v2.3 the
+        // size leaves out its own 4 bytes and is a plain integer.
+        const TagLib::ByteVector size = toVector(read(pos, 4));
+        if (size.size() < 4)
+            return tags;
+        const qint64 extendedSize = major == 3 ? qint64(size.toUInt()) + 4 : ID3v2::SynchData::toUInt(size);
+        if (extendedSize < 6 || extendedSize > end - pos)
+            return tags;
+        pos += extendedSize;
+    }
+    // Where a frame may end: the next frame, the padding, or the end of the tag.
+    const auto isBoundary = [&](qint64 at) {
+        if (at >= end)
+            return at == end;
+        const QByteArray next = read(at, 4);
+        return !next.isEmpty() && (next[0] == '\0' || (next.size() == 4 && isFrameId(next)));
+    };
+    const qint64 headerLength = ID3v2::Frame::headerSize(major);
+    for (int count = 0; count < kMaxFrames && pos + headerLength <= end; ++count) {
+        const QByteArray headerBytes = read(pos, headerLength);
+        if (headerBytes.size() < headerLength)
+            break;
+        const QByteArrayView id = QByteArrayView(headerBytes).first(major == 2 ? 3 : 4);
+        if (!isFrameId(id))
+            break; // padding, or garbage
+        const FrameHeader header(toVector(headerBytes), major);
+        const qint64 dataStart = pos + headerLength;
+        qint64 size = header.frameSize();
+        // Some taggers wrote plain integers as v2.4 sizes, which TagLib takes only when a
+        // byte is not syncsafe: take the plain reading also when only it ends on a boundary.
+        const qint64 plain = major == 4 ? toVector(headerBytes).toUInt(4u) : size;
+        if (plain != size && !isBoundary(dataStart + size) && isBoundary(dataStart + plain))
+            size = plain;
+        if (size > end - dataStart)
+            break; // cut short
+        pos = dataStart + size;
+
+        const Field field = fieldOf(id);
+        if (field == Field::None || !fieldRef(tags, field).isEmpty() || size > kTextFrameLimit
+            || header.compression() || header.encryption())
+            continue;
+        TagLib::ByteVector data = toVector(read(dataStart, size));
+        if (header.unsynchronisation() || (major == 4 && tagHeader.unsynchronisation()))
+            data = ID3v2::SynchData::decode(data);
+        // TagLib skips the data length indicator, but not the group id before it.
+        const uint extra = (header.groupingIdentity() ? 1 : 0) + (header.dataLengthIndicator() ? 4 : 0);
+        if (extra <= data.size())
+            fieldRef(tags, field) = frameText(data.mid(extra));
+    }
+    return tags;
+}
+
+// The ID3v2 tag at the start of a source of `available` bytes.
+TrackTags readId3v2(const ReadAt &read, qint64 available)
+{
+    setUpTagLib();
+    const QByteArray headerBytes = read(0, 10);
+    if (id3v2TagSize(headerBytes) == 0)
+        return {};
+    const ID3v2::Header header(toVector(headerBytes));
+    const uint major = header.majorVersion();
+    if (major == 2 && header.extendedHeader())
+        return {}; // ID3v2.2 "compressed" tags never had a defined compression: ignore them
+    const qint64 end = std::min<qint64>(10 + header.tagSize(), available);
+    if (major < 4 && header.unsynchronisation()) {
+        // Unsynchronised as a whole: frame sizes only make sense after decoding, so settle
+        // for the frames in the first part of the tag.
+        const QByteArray frames =
+            viewOf(ID3v2::SynchData::decode(toVector(read(10, std::min(end - 10, kWholeTagLimit))))).toByteArray();
+        return readFrames(readerOf(frames), header, 0, frames.size());
+    }
+    return readFrames(read, header, 10, end);
 }
 
 void fillMissing(TrackTags &tags, const TrackTags &fallback)
@@ -240,123 +299,31 @@ qint64 id3v2TagSize(QByteArrayView header)
     if (header.size() < 10 || !header.startsWith("ID3"))
         return 0;
     const uchar major = uchar(header[3]);
-    if (major < 2 || major > 4 || uchar(header[4]) == 0xFF || !isSyncsafe(header.sliced(6, 4)))
+    const QByteArrayView size = header.sliced(6, 4);
+    if (major < 2 || major > 4 || uchar(header[4]) == 0xFF
+        || std::any_of(size.begin(), size.end(), [](char c) { return uchar(c) & 0x80; }))
         return 0;
-    const bool footer = major == 4 && (uchar(header[5]) & 0x10);
-    return 10 + qint64(syncsafe(header.sliced(6, 4))) + (footer ? 10 : 0);
+    const ID3v2::Header parsed(toVector(header.first(10)));
+    return major == 4 ? parsed.completeTagSize() : 10 + parsed.tagSize(); // footers came with v2.4
 }
 
 TrackTags parseId3v2(QByteArrayView tag)
 {
-    TrackTags tags;
-    if (id3v2TagSize(tag) == 0)
-        return tags;
-    const int major = uchar(tag[3]);
-    const uchar flags = uchar(tag[5]);
-    if (major == 2 && (flags & 0x40))
-        return tags; // ID3v2.2 "compressed" tags never had a defined compression: ignore them
-
-    QByteArrayView frames = tag.sliced(10, std::min<qint64>(syncsafe(tag.sliced(6, 4)), tag.size() - 10));
-    QByteArray resynchronised;
-    if (major < 4 && (flags & 0x80)) {
-        resynchronised = resynchronise(frames);
-        frames = resynchronised;
-    }
-    const bool allFramesUnsynchronised = major == 4 && (flags & 0x80);
-
-    qsizetype pos = 0;
-    if (major >= 3 && (flags & 0x40)) {
-        if (frames.size() < 4)
-            return tags;
-        qint64 extendedSize = 0;
-        if (major == 3) {
-            extendedSize = qint64(bigEndian(frames.first(4))) + 4;
-        } else {
-            if (!isSyncsafe(frames.first(4)))
-                return tags;
-            extendedSize = syncsafe(frames.first(4));
-        }
-        if (extendedSize < 6 || extendedSize > frames.size())
-            return tags;
-        pos = qsizetype(extendedSize);
-    }
-
-    const int idLength = major == 2 ? 3 : 4;
-    const int headerLength = major == 2 ? 6 : 10;
-    for (int count = 0; count < kMaxFrames && pos + headerLength <= frames.size(); ++count) {
-        const QByteArrayView id = frames.sliced(pos, idLength);
-        if (!isFrameId(id))
-            break; // padding, or garbage
-        qint64 size = 0;
-        if (major == 2)
-            size = bigEndian(frames.sliced(pos + 3, 3));
-        else if (major == 3)
-            size = bigEndian(frames.sliced(pos + 4, 4));
-        else
-            size = v24FrameSize(frames.sliced(pos + 4, 4), [&](qint64 candidate) {
-                const qint64 next = qint64(pos) + 10 + candidate;
-                if (next >= frames.size())
-                    return next == frames.size();
-                return frames[next] == '\0' || (next + 4 <= frames.size() && isFrameId(frames.sliced(next, 4)));
-            });
-        const uchar formatFlags = major >= 3 ? uchar(frames[pos + 9]) : 0;
-        const qsizetype dataStart = pos + headerLength;
-        if (size > frames.size() - dataStart)
-            break; // cut short
-        QByteArrayView data = frames.sliced(dataStart, qsizetype(size));
-        pos = dataStart + qsizetype(size);
-
-        const Field field = fieldOf(id);
-        if (field == Field::None || !fieldRef(tags, field).isEmpty())
-            continue;
-
-        QByteArray resynchronisedFrame;
-        qsizetype skip = 0;
-        if (major == 3) {
-            if (formatFlags & 0xC0)
-                continue; // compressed or encrypted
-            if (formatFlags & 0x20)
-                skip += 1; // group id
-        } else if (major == 4) {
-            if (formatFlags & 0x0C)
-                continue; // compressed or encrypted
-            if ((formatFlags & 0x02) || allFramesUnsynchronised) {
-                resynchronisedFrame = resynchronise(data);
-                data = resynchronisedFrame;
-            }
-            if (formatFlags & 0x40)
-                skip += 1; // group id
-            if (formatFlags & 0x01)
-                skip += 4; // data length indicator
-        }
-        if (skip > data.size())
-            continue;
-        fieldRef(tags, field) = decodeTextFrame(data.sliced(skip));
-    }
-    return tags;
+    return readId3v2(readerOf(tag), tag.size());
 }
 
 TrackTags parseId3v1(QByteArrayView tail)
 {
-    TrackTags tags;
-    if (tail.size() < 128)
-        return tags;
-    const QByteArrayView tag = tail.last(128);
-    if (!tag.startsWith("TAG"))
-        return tags;
-    const auto field = [&](qsizetype offset) {
-        QByteArrayView bytes = tag.sliced(offset, 30);
-        const qsizetype nul = bytes.indexOf('\0');
-        if (nul >= 0)
-            bytes = bytes.first(nul);
-        while (!bytes.isEmpty() && bytes.back() == ' ')
-            bytes.chop(1);
-        return oneLine(decodeLegacyText(bytes));
+    if (tail.size() < 128 || !tail.last(128).startsWith("TAG"))
+        return {};
+    setUpTagLib();
+    // ID3v1::Tag reads a file; its parse() of the 128 bytes is for subclasses.
+    struct Id3v1Tag : TagLib::ID3v1::Tag
+    {
+        explicit Id3v1Tag(const TagLib::ByteVector &data) { parse(data); }
     };
-    tags.title = field(3);
-    tags.artist = field(33);
-    tags.album = field(63);
-    return tags;
+    const Id3v1Tag tag(toVector(tail.last(128)));
+    return {oneLine(fromTagLib(tag.title())), oneLine(fromTagLib(tag.artist())), oneLine(fromTagLib(tag.album()))};
 }
 
 TrackTags parseTags(QByteArrayView head, QByteArrayView tail)
@@ -366,77 +333,16 @@ TrackTags parseTags(QByteArrayView head, QByteArrayView tail)
     return tags;
 }
 
-namespace {
-
-// For tags too big to load: copies only the wanted text frames into a small tag of the
-// same version, which parseId3v2() then reads as usual.
-QByteArray readWantedFrames(int fd, const QByteArray &header, qint64 fileSize)
-{
-    const int major = uchar(header[3]);
-    const uchar flags = uchar(header[5]);
-    if (major < 4 && (flags & 0x80)) {
-        // Unsynchronised as a whole: frame sizes only make sense after decoding, so
-        // settle for the frames in the first part of the tag.
-        return readAt(fd, 0, kWholeTagLimit);
-    }
-    const qint64 end = std::min<qint64>(10 + syncsafe(QByteArrayView(header).sliced(6, 4)), fileSize);
-    qint64 pos = 10;
-    if (major >= 3 && (flags & 0x40)) {
-        const QByteArray extended = readAt(fd, pos, 4);
-        if (extended.size() < 4)
-            return {};
-        pos += major == 3 ? qint64(bigEndian(extended)) + 4 : qint64(syncsafe(extended));
-    }
-    const int headerLength = major == 2 ? 6 : 10;
-    const auto isBoundary = [&](qint64 at) {
-        if (at == end)
-            return true;
-        if (at > end)
-            return false;
-        const QByteArray next = readAt(fd, at, 4);
-        return !next.isEmpty() && (next[0] == '\0' || (next.size() == 4 && isFrameId(next)));
-    };
-    QByteArray frames;
-    for (int count = 0; count < kMaxFrames && pos + headerLength <= end; ++count) {
-        const QByteArray frameHeader = readAt(fd, pos, headerLength);
-        if (frameHeader.size() < headerLength)
-            break;
-        const QByteArrayView id = QByteArrayView(frameHeader).first(major == 2 ? 3 : 4);
-        if (!isFrameId(id))
-            break;
-        const QByteArrayView sizeBytes = QByteArrayView(frameHeader).sliced(major == 2 ? 3 : 4, major == 2 ? 3 : 4);
-        const qint64 size = major == 4 ? v24FrameSize(sizeBytes, [&](qint64 candidate) {
-            return isBoundary(pos + 10 + candidate);
-        })
-                                       : qint64(bigEndian(sizeBytes));
-        if (fieldOf(id) != Field::None && size <= kTextFrameLimit)
-            frames += frameHeader + readAt(fd, pos + headerLength, size);
-        pos += headerLength + size;
-    }
-    QByteArray tag = header.first(10);
-    if (major >= 3)
-        tag[5] = char(flags & ~0x50); // the extended header and footer were left behind
-    tag.replace(6, 4, syncsafeBytes(quint32(frames.size())));
-    return tag + frames;
-}
-
-} // namespace
-
 TrackTags readTags(int fd, qint64 fileSize)
 {
-    QByteArray head;
-    const QByteArray header = readAt(fd, 0, 10);
-    const qint64 tagSize = id3v2TagSize(header);
-    if (tagSize > 0) {
-        if (std::min(tagSize, fileSize) <= kWholeTagLimit)
-            head = readAt(fd, 0, std::min(tagSize, fileSize));
-        else
-            head = readWantedFrames(fd, header, fileSize);
-    }
-    QByteArray tail;
-    if (fileSize >= 128 && fileSize - 128 >= std::min(tagSize, fileSize))
-        tail = readAt(fd, fileSize - 128, 128);
-    return parseTags(head, tail);
+    const qint64 tagSize = std::min(id3v2TagSize(readAt(fd, 0, 10)), fileSize);
+    // ID3v1 is in the last 128 bytes, unless they belong to the ID3v2 tag.
+    const QByteArray tail = fileSize - 128 >= tagSize ? readAt(fd, fileSize - 128, 128) : QByteArray();
+    if (tagSize <= kWholeTagLimit)
+        return parseTags(readAt(fd, 0, tagSize), tail);
+    TrackTags tags = readId3v2([fd](qint64 offset, qint64 length) { return readAt(fd, offset, length); }, fileSize);
+    fillMissing(tags, parseId3v1(tail));
+    return tags;
 }
 
 } // namespace velmora

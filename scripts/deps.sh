@@ -6,7 +6,7 @@ set -euo pipefail
 # The one list of packages. Keep it sorted by purpose, one group a line.
 PACKAGES=(
   # build
-  build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libmpg123-dev
+  build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libmpg123-dev libtag1-dev
   # run: libout123 and its output modules (shipped in the mpg123 package)
   libout123-0 mpg123 qt6-qpa-plugins fonts-wqy-microhei qt6-translations-l10n
   # demo tracks and test fixtures

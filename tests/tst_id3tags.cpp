@@ -162,6 +162,8 @@ void TestId3Tags::parsesTags_data()
     QTest::newRow("Latin-1 accents stay Latin-1")
         << tag(3, frames3(latin1("Caf\xE9"), latin1("Beyonc\xE9"), latin1("\xC0 la carte"))) << QByteArray()
         << QStringLiteral("Café") << QStringLiteral("Beyoncé") << QStringLiteral("À la carte");
+    QTest::newRow("GBK declared UTF-8") << tag(4, {{"TIT2", QByteArray(1, '\3') + gbk(t)}, {"TPE1", utf8("Caf") + '\xE9'}})
+                                        << QByteArray() << t << QStringLiteral("Café") << "";
     QTest::newRow("GBK declared Latin-1") << tag(3, frames3(latin1(gbk(t)), latin1(gbk(a)), latin1(gbk(b))))
                                           << QByteArray() << t << a << b;
     QTest::newRow("v1 GBK") << QByteArray() << v1(gbk(t), gbk(a), gbk(b)) << t << a << b;

@@ -36,7 +36,7 @@ $packaged
 but cmake --install installs
 $installed"
 depends=$(dpkg-deb --field "$deb" Depends)
-for needed in libqt6widgets6 libqt6dbus6 libmpg123-0 libout123-0 mpg123 qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei; do
+for needed in libqt6widgets6 libqt6dbus6 libmpg123-0 libout123-0 libtag1v5 mpg123 qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei; do
   [[ ", $depends," == *", $needed"[\ ,]* ]] || e2e_fail "Depends lacks $needed: $depends"
 done
 e2e_log "package: $(basename -- "$deb"), Depends: $depends"
