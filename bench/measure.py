@@ -50,6 +50,7 @@ TONE_A = os.path.join(MEDIA, "tone_440.mp3")          # 4 s
 TONE_B = os.path.join(MEDIA, "tone_880.mp3")          # 4 s
 SEEK = os.path.join(MEDIA, "silence_then_tone.mp3")   # 15 s silence, 15 s tone
 THREE_HOURS = os.path.join(MEDIA, "three_hours.mp3")  # the 4-s tone 2,700 times
+PICTURE = os.path.join(MEDIA, "picture_20mb.mp3")     # the 4-s tone behind a 20 MB picture
 TONE_SECONDS = 4.0
 SEEK_SECONDS = 30.0
 
@@ -254,6 +255,7 @@ def log_memory(pid):
     private = rollup.get("Private_Clean", 0) + rollup.get("Private_Dirty", 0)
     log("  memory: " + ", ".join(f"{f} {(status_kb(pid, f) or 0) / 1024:.1f} MB" for f in fields)
         + f", Pss {rollup.get('Pss', 0) / 1024:.1f} MB, private {private / 1024:.1f} MB")
+    return rollup
 
 
 # Processes started and not yet stopped: a stage that fails must not leave one
@@ -463,10 +465,14 @@ def bench_decode():
         t0 = now()
         subprocess.run(["mpg123", "-q", "-t", LONG], check=True)
         note("decode", "mpg123", now() - t0)
-        took, stall = subprocess.run([OPEN_BENCH, THREE_HOURS], capture_output=True, text=True,
-                                     check=True).stdout.split()
+        took, stall, _ = subprocess.run([OPEN_BENCH, THREE_HOURS], capture_output=True, text=True,
+                                        check=True).stdout.split()
         note("open_3h", "velmora", float(took))
         note("open_3h_stall", "velmora", float(stall))
+        took, _, peak = subprocess.run([OPEN_BENCH, PICTURE], capture_output=True, text=True,
+                                       check=True).stdout.split()
+        note("open_picture", "velmora", float(took))
+        note("open_picture_peak", "velmora", float(peak))
 
 
 def gap_between(recorder, first_onset):
@@ -478,10 +484,11 @@ def gap_between(recorder, first_onset):
     return ms(end, resumed)
 
 
-def bare_window_mapped(watcher):
-    """Launch to mapped window of an empty Qt main window, in ms."""
+def bare_window_mapped(watcher, *args):
+    """Launch to mapped window of a bare Qt main window, in ms; notes its peak RSS once
+    it has painted."""
     launched = now()
-    proc = subprocess.Popen([BARE_WINDOW], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    proc = subprocess.Popen([BARE_WINDOW, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             stdin=subprocess.DEVNULL)
     try:
         deadline = now() + 30
@@ -489,7 +496,10 @@ def bare_window_mapped(watcher):
             out = xdotool("search", "--maxdepth", 1, "--onlyvisible", "--all", "--pid", proc.pid,
                           "--name", "^bare window$").split()
             if out:
-                return ms(launched, watcher.mapped_at(int(out[0]), launched))
+                mapped = watcher.mapped_at(int(out[0]), launched)
+                time.sleep(0.5)
+                note("bare_text_hwm" if args else "bare_hwm", "qt", status_kb(proc.pid, "VmHWM") / 1024)
+                return ms(launched, mapped)
             time.sleep(0.02)
         return None
     finally:
@@ -499,6 +509,7 @@ def bare_window_mapped(watcher):
 def bench_startup(watcher, recorder):
     for _ in range(RUNS):
         note("bare_mapped", "qt", bare_window_mapped(watcher))
+        bare_window_mapped(watcher, "--text")
         time.sleep(0.3)
         player = Player(watcher, [TONE_A, TONE_B])
         mapped = player.wait_window()
@@ -535,7 +546,7 @@ def note_cpu_and_memory(pid, who):
         note(key, who, share)
         total += share
     note("cpu_all", who, total)
-    log_memory(pid)
+    note("pss", who, log_memory(pid).get("Pss", 0) / 1024)
     note("hwm", who, status_kb(pid, "VmHWM") / 1024)
     note("anon", who, status_kb(pid, "RssAnon") / 1024)
     return threads
@@ -718,6 +729,8 @@ def main():
     row("Decode 10-min 128 kbps file (s)", "decode", 2, "—", None, ratio=True)
     row("Open a 3-hour track (ms)", "open_3h", 0, "—", None, False)
     row("  longest the window stalls meanwhile (ms)", "open_3h_stall", 0, "≤ 50 ms", lambda v: v <= 50, False)
+    row("Open a track behind a 20 MB picture (ms)", "open_picture", 2, "—", None, False)
+    row("  peak memory the open adds (MB)", "open_picture_peak", 1, "—", None, False)
     row("Playback CPU over %d s (%% of a core)" % CPU_SECONDS, "cpu", 2,
         "≤ 1.5x mpg123 (≈0.45%)", (lambda v: v <= 1.5 * mpg_cpu) if mpg_cpu else None, ratio=True)
     row("  decoding and output thread alone", "cpu_decode", 2, "—", None, ratio=True)
@@ -728,6 +741,10 @@ def main():
         (lambda v: v <= 1.5 * mpg_all) if mpg_all else None, ratio=True)
     row("Peak RSS while playing, VmHWM (MB)", "hwm", 1, "< 35 MB", lambda v: v < 35, ratio=True)
     row("  of which private (RssAnon, MB)", "anon", 1, "—", None, ratio=True)
+    row("  proportional share (PSS, MB)", "pss", 1, "—", None, ratio=True)
+    rows.append(("  floor: empty Qt window (VmHWM, MB)", fmt(median("bare_hwm", "qt"), 1), "—", "—", "—", "—"))
+    rows.append(("  floor: Qt window, one line of Chinese (MB)", fmt(median("bare_text_hwm", "qt"), 1), "—", "—", "—",
+                 "—"))
     row("Idle stopped: CPU (% of a core)", "idle_stopped_cpu", 3, "0.0%", lambda v: v < 0.05, False)
     row("Idle stopped: wake-ups per second", "idle_stopped_wakeups", 2, "none periodic", lambda v: v <= 0.1, False)
     row("Idle paused: CPU (% of a core)", "idle_paused_cpu", 3, "0.0%", lambda v: v < 0.05, False)

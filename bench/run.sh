@@ -54,6 +54,17 @@ if [[ ! -s $media/three_hours.mp3 ]]; then
   for _ in $(seq 2700); do cat -- "$media/tone_440.mp3"; done >"$media/three_hours.tmp.mp3"
   mv -- "$media/three_hours.tmp.mp3" "$media/three_hours.mp3"
 fi
+# A tag as some rippers write it: the title, then a 20 MB cover picture.
+if [[ ! -s $media/picture_20mb.mp3 ]]; then
+  python3 - "$media/tone_440.mp3" "$media/picture_20mb.mp3" <<'PY'
+import sys
+def syncsafe(n): return bytes((n >> s) & 0x7F for s in (21, 14, 7, 0))
+def frame(ident, body): return ident + len(body).to_bytes(4, "big") + b"\0\0" + body
+frames = frame(b"TIT2", b"\0Cover") + frame(b"APIC", b"\0image/jpeg\0\3\0" + bytes(20 << 20))
+audio = open(sys.argv[1], "rb").read()
+open(sys.argv[2], "wb").write(b"ID3\3\0\0" + syncsafe(len(frames)) + frames + audio)
+PY
+fi
 make_mp3 silence_then_tone -n -r 44100 -c 2 -b 16 "$media/silence_then_tone.wav" \
   synth 15 sine 660 vol 0.5 fade t 0.01 15 0.01 pad 15
 
