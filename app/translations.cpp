@@ -13,8 +13,9 @@ void installChineseTranslations(QCoreApplication &app)
     // Dates and sizes in the file dialogs follow the default locale.
     QLocale::setDefault(chinese);
     auto *translator = new QTranslator(&app);
-    // "qt" is the catalogue that pulls in qtbase and the other modules' translations.
-    if (translator->load(chinese, QStringLiteral("qt"), QStringLiteral("_"),
+    // qtbase holds every text of the widgets and dialogs used here; "qt" would map the
+    // other modules' catalogues as well.
+    if (translator->load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
     else
