@@ -171,6 +171,15 @@ class SinkRecorder:
         self.proc.terminate()
         self.proc.wait()
 
+    def pause(self):
+        """Stops recording: a recording asks the sink to wake every few milliseconds,
+        which would count in the sound server's share. resume() records afresh."""
+        self.stop()
+        self.thread.join()
+
+    def resume(self):
+        self.__init__()
+
 
 # ---------------------------------------------------------------- processes
 
@@ -559,7 +568,9 @@ def bench_playback(watcher, recorder):
         if recorder.onset_after(player.launched, 10) is None:
             raise SystemExit("bench: the long track is not heard")
         time.sleep(2)
+        recorder.pause()
         threads = note_cpu_and_memory(player.pid, "velmora")
+        recorder.resume()
         # The main thread runs the window; the engine's worker (a plain thread, so it
         # keeps the program's name) decodes and writes to libout123.
         note("cpu_gui", "velmora", sum(v for (tid, name), v in threads.items() if tid == str(player.pid)))
@@ -588,7 +599,9 @@ def bench_playback(watcher, recorder):
         if recorder.onset_after(now(), 10) is None:
             raise SystemExit("bench: mpg123 is not heard")
         time.sleep(2)
+        recorder.pause()
         threads = note_cpu_and_memory(proc.pid, "mpg123")
+        recorder.resume()
         note("cpu_decode", "mpg123", sum(v for (tid, name), v in threads.items() if tid == str(proc.pid)))
         stop_process(proc)
         time.sleep(0.5)

@@ -113,7 +113,7 @@ std::unique_ptr<DeviceSink> DeviceSink::open()
         && std::strcmp(driver, "pulse") == 0) {
         bool ok = false;
         const int latencyMs = qEnvironmentVariableIntValue("PULSE_LATENCY_MSEC", &ok);
-        sink->m_bufferSeconds = (ok && latencyMs > 0 ? latencyMs : kPulseLatencyMs) / 1000.0;
+        sink->m_bufferSeconds = kPulseQueuedShare * (ok && latencyMs > 0 ? latencyMs : kPulseLatencyMs) / 1000.0;
     }
     return sink;
 }
@@ -127,8 +127,8 @@ bool DeviceSink::start(const PcmFormat &format)
         return false;
     m_format = format;
     m_started = true;
-    // PulseAudio keeps about the latency asked for queued between stream and sink
-    // (pactl: 70 ms + 30 ms when asked for 100 ms); ALSA keeps its buffer full.
+    // A blocking write returns when the output holds about its buffer's worth; ALSA
+    // keeps its buffer full.
     m_estimate.reset(format.rate, qint64(m_bufferSeconds * format.rate), true);
     return true;
 }

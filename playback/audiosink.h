@@ -13,18 +13,22 @@ namespace velmora {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// How much audio the output may hold. Pause, stop and seek flush it, so they are heard
+// How much audio the output may hold. Pause, stop and seek drop it, so they are heard
 // at once whatever its size; the size sets how often the audio path wakes up and how
-// far the reported position can stray from what is heard. Measured with PulseAudio 16
-// (null sink) asking for 100 / 150 / 200 ms: pause silent within 30 ms and seek heard
-// within 50 ms alike; positions ahead of the sound by at most 80 / 110 / 125 ms;
-// CPU 1.1 / 0.7 / 0.5 % of a core (mpg123's command line: 0.45 %).
+// far the reported position can stray from what is heard.
 //
 // ALSA: OUT123_DEVICEBUFFER.
 inline constexpr double kAlsaBufferSeconds = 0.1;
 // PulseAudio (or PipeWire's PulseAudio server): libout123's module ignores
 // OUT123_DEVICEBUFFER and leaves the choice to libpulse, which takes PULSE_LATENCY_MSEC.
-inline constexpr int kPulseLatencyMs = 150;
+// Measured with PulseAudio 16 (null sink, nothing recording it), 150 / 500 / 1000 ms:
+// player 1.2–3.1 / 0.65–1.15 / 0.4–0.45 % of a core, sound server 1.1–2.9 / 0.3–0.55 /
+// 0.15 % (mpg123's command line: 0.4–1.0 and 0.45–1.5 %); pause and seek heard within
+// 40 ms alike. Beyond 500 ms the saving is small and the position strays further.
+inline constexpr int kPulseLatencyMs = 500;
+// What PulseAudio holds of the latency asked for, on average: its stream buffer about
+// half, the sink's share rising and falling as it renders (0.56–0.93 of it measured).
+inline constexpr double kPulseQueuedShare = 0.75;
 
 // Estimates how much of the audio written is still waiting to be heard, from what was
 // written when and the sample rate. Neither libout123 nor the silent output can be
