@@ -42,8 +42,6 @@ constexpr auto kIdleRelease = std::chrono::milliseconds(1500);
 // Playing without a playable track "ends" after this long, so continuous play moves
 // past a bad file without racing through the list.
 constexpr int kNothingToPlayEndMs = 1000;
-// How long the engine waits for its worker to end when it is destroyed; a write to a
-// healthy output returns well within it.
 // While a missing device is stood in for by the silent output, it is tried again this
 // often (and at every start), so that sound comes back soon after the sound server does.
 constexpr auto kDeviceRetry = std::chrono::milliseconds(500);

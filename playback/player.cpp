@@ -84,6 +84,11 @@ Mp3Engine &Player::real() const
     return m_engine->real();
 }
 
+qint64 Player::lengthUs() const
+{
+    return qint64(real().GetDuration()) * 1000;
+}
+
 bool Player::hasEntries() const
 {
     return m_actions.entryCount && m_actions.entryCount() > 0;
@@ -98,7 +103,7 @@ TrackInfo Player::track() const
     info.title = real().GetTitle();
     info.artist = real().GetArtist();
     info.album = real().GetAlbum();
-    info.lengthUs = qint64(real().GetDuration()) * 1000;
+    info.lengthUs = lengthUs();
     return info;
 }
 
@@ -107,8 +112,8 @@ qint64 Player::frameToUs(qint64 frame) const
     const qint64 frames = real().GetFrameCount();
     if (frames <= 0)
         return 0;
-    const qint64 lengthUs = qint64(real().GetDuration()) * 1000;
-    return std::clamp<qint64>(std::llround(double(frame) * double(lengthUs) / double(frames)), 0, lengthUs);
+    const qint64 length = lengthUs();
+    return std::clamp<qint64>(std::llround(double(frame) * double(length) / double(frames)), 0, length);
 }
 
 qint64 Player::positionUs() const
@@ -118,8 +123,7 @@ qint64 Player::positionUs() const
     qint64 playedMs = m_heldMs;
     if (m_transport == Transport::Playing && m_sinceFrame.isValid())
         playedMs += m_sinceFrame.elapsed();
-    const qint64 lengthUs = qint64(real().GetDuration()) * 1000;
-    return std::min(frameToUs(m_frame) + playedMs * 1000, lengthUs);
+    return std::min(frameToUs(m_frame) + playedMs * 1000, lengthUs());
 }
 
 void Player::setTransport(Transport transport)
@@ -247,11 +251,11 @@ void Player::previous()
 void Player::seekTo(qint64 positionUs)
 {
     const qint64 frames = real().GetFrameCount();
-    const qint64 lengthUs = qint64(real().GetDuration()) * 1000;
-    if (!m_trackOpen || !m_actions.seekFrame || frames <= 0 || lengthUs <= 0)
+    const qint64 length = lengthUs();
+    if (!m_trackOpen || !m_actions.seekFrame || frames <= 0 || length <= 0)
         return;
-    const qint64 target = std::clamp<qint64>(positionUs, 0, lengthUs);
-    m_actions.seekFrame(qint32(std::llround(double(target) * double(frames) / double(lengthUs))));
+    const qint64 target = std::clamp<qint64>(positionUs, 0, length);
+    m_actions.seekFrame(qint32(std::llround(double(target) * double(frames) / double(length))));
 }
 
 void Player::seekBy(qint64 offsetUs)
@@ -259,7 +263,7 @@ void Player::seekBy(qint64 offsetUs)
     if (!m_trackOpen)
         return;
     const qint64 target = positionUs() + offsetUs;
-    if (target > qint64(real().GetDuration()) * 1000)
+    if (target > lengthUs())
         next();
     else
         seekTo(std::max<qint64>(target, 0));

@@ -94,6 +94,7 @@ private:
     void noteSeek(qint32 frame);
 
     Mp3Engine &real() const;
+    qint64 lengthUs() const; // the open track's length
 
     std::unique_ptr<Watched> m_engine;
     PlayerActions m_actions;
