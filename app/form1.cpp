@@ -264,7 +264,6 @@ void Form1::connectHandlers()
 
     connect(runPlay, &QAction::triggered, playback, &PlaybackHandlers::runPlay_Click);
     connect(munPause, &QAction::triggered, playback, &PlaybackHandlers::munPause_Click);
-    connect(List1, &QListWidget::itemDoubleClicked, playback, &PlaybackHandlers::List1_DblClick);
 
     connect(List1, &QListWidget::itemSelectionChanged, this, [this] {
         if (List1->selectionModel()->hasSelection())
@@ -361,6 +360,11 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         // A right-button press only opens the menu; it never changes the selection.
         return button == 2;
     }
+    // Anywhere in the list, not only on an entry: below the last entry or in an empty
+    // list the double-click plays entry 0 or the current track again.
+    if (watched == List1->viewport() && event->type() == QEvent::MouseButtonDblClick
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        m_playback->List1_DblClick();
     if (watched == Slider1 && event->type() == QEvent::MouseButtonPress)
         m_playback->setSliderHeld(true);
     if (watched == Slider1 && event->type() == QEvent::MouseButtonRelease) {

@@ -83,12 +83,31 @@ printf '#EXTM3U\r\n#EXTINF:235,Alpha     \r\n%s\r\n#EXTINF:235,Alpha     \r\n%s\
 e2e_wait_bytes "$other" "$VELMORA_E2E_DIR/other_saved.m3u"
 cmp -s -- "$app/mp3.m3u" "$VELMORA_E2E_DIR/saved.m3u" || e2e_fail "保存 after 打开列表 changed mp3.m3u"
 
+# Entry 1 clicked and deleted leaves nothing selected; a double click below the last
+# entry then plays entry 0 again from its start.
+read -r ex ey ew eh < <(e2e_a11y extents "list item" "Alpha     ($music/甲.mp3)") || e2e_fail "no entry 1"
+e2e_click_xy $((ex + ew / 2)) $((ey + eh / 2))
+e2e_list_menu
+e2e_menu_choose 删除
+velmora_wait_list "Alpha     ($music/乙.mp3)
+--.mp3          ($music/乙.mp3)"
+before=$(velmora_wait_frame 100 15)
+read -r bx by < <(e2e_a11y list-blank) || e2e_fail "no blank part of the playlist"
+e2e_move "$bx" "$by"
+xdotool click --repeat 2 --delay 80 1
+deadline=$((SECONDS + 5))
+until frame=$(velmora_frame) && ((frame < before)); do
+  ((SECONDS < deadline)) || e2e_fail "a double click below the entries did not restart entry 0 (frame ${frame:-?}, was $before)"
+  sleep 0.05
+done
+velmora_wait_title "Velmora--$music/乙.mp3"
+e2e_log "double click on blank space: entry 0 from frame $before back to $frame"
+
 # Edit once more, then leave through the tray: nothing is written on the way out.
 e2e_list_menu
 e2e_menu_choose 添加
 e2e_dialog_enter 打开 "$added"
 velmora_wait_list "Alpha     ($music/乙.mp3)
-Alpha     ($music/甲.mp3)
 --.mp3          ($music/乙.mp3)
 added_tone.mp3          ($added)"
 e2e_tray_menu
