@@ -18,7 +18,7 @@ PACKAGES=(
   # end-to-end tests: MPRIS clients
   playerctl libglib2.0-bin
   # installed files and the Debian package: checked by the tests
-  desktop-file-utils appstream
+  desktop-file-utils appstream lintian
   # sanitizer and fuzz builds
   clang libclang-rt-14-dev
 )

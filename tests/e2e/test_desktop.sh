@@ -41,6 +41,13 @@ for needed in libqt6widgets6 libqt6dbus6 libmpg123-0 libout123-0 libtag1v5 mpg12
 done
 e2e_log "package: $(basename -- "$deb"), Depends: $depends"
 
+# ---- lintian finds neither errors nor warnings in the package (copyright, changelog,
+# manual pages, maintainer, description); its notes (hardening and such) are only shown
+command -v lintian >/dev/null || e2e_fail "lintian is missing: install the test dependencies with scripts/deps.sh"
+lintian --fail-on error,warning --display-info "$deb" >"$VELMORA_E2E_DIR/lintian.log" 2>&1 \
+  || { cat "$VELMORA_E2E_DIR/lintian.log" >&2; e2e_fail "lintian rejects $(basename -- "$deb")"; }
+e2e_log "lintian: no errors or warnings; notes: $(sed -n 's/^I: velmora: //p' "$VELMORA_E2E_DIR/lintian.log" | paste -sd ';')"
+
 # ---- launched as the menu launches it
 first=$(e2e_tone_mp3 440)
 second=$(e2e_tone_mp3 880)
