@@ -3,10 +3,12 @@
 #include <mpg123.h>
 #include <out123.h>
 
+#include <QLibrary>
 #include <QtGlobal>
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace velmora {
 
@@ -14,6 +16,21 @@ namespace {
 
 // What the silent output pretends to buffer: about two MPEG frames.
 constexpr double kSilentBufferSeconds = 0.05;
+
+// libout123 unloads its output module after a failed open and when a handle goes, and
+// with the ALSA module goes libasound, which never frees the configuration it parsed
+// (about 100 KB lost each time): the retries while the sound server is away, or every
+// play after an idle close on ALSA, grew the memory without end. Kept loaded, libasound
+// parses its configuration once and reuses it.
+void keepAlsaLoaded()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QLibrary alsa(QStringLiteral("asound"), 2);
+        alsa.setLoadHints(QLibrary::PreventUnloadHint);
+        alsa.load(); // without it there is no ALSA output to keep either
+    });
+}
 
 } // namespace
 
@@ -105,8 +122,10 @@ std::unique_ptr<DeviceSink> DeviceSink::open()
     out123_param_float(handle.get(), OUT123_DEVICEBUFFER, kAlsaBufferSeconds);
     out123_param_string(handle.get(), OUT123_NAME, "Velmora");
     // Never the "dummy" module: it swallows audio without keeping time.
-    if (out123_open(handle.get(), "pulse,alsa", nullptr) != OUT123_OK)
+    if (out123_open(handle.get(), "pulse,alsa", nullptr) != OUT123_OK) {
+        keepAlsaLoaded(); // ALSA was tried, and will be again
         return nullptr;
+    }
     auto sink = std::unique_ptr<DeviceSink>(new DeviceSink(std::move(handle)));
     char *driver = nullptr;
     if (out123_driver_info(sink->m_handle.get(), &driver, nullptr) == OUT123_OK && driver
@@ -114,6 +133,8 @@ std::unique_ptr<DeviceSink> DeviceSink::open()
         bool ok = false;
         const int latencyMs = qEnvironmentVariableIntValue("PULSE_LATENCY_MSEC", &ok);
         sink->m_bufferSeconds = kPulseQueuedShare * (ok && latencyMs > 0 ? latencyMs : kPulseLatencyMs) / 1000.0;
+    } else {
+        keepAlsaLoaded();
     }
     return sink;
 }

@@ -1,7 +1,7 @@
 #include "id3tags.h"
 
-#include "entry.h"
 #include "posixfile.h"
+#include "wholecharacters.h"
 
 #include <QList>
 #include <QStringDecoder>
