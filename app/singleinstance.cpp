@@ -25,11 +25,18 @@ SingleInstance::SingleInstance(const QString &automaticList, QObject *parent)
 
 QString SingleInstance::busNameFor(const QString &automaticList)
 {
-    // The list itself may not exist yet; its folder, where it does, names it for good.
-    const QFileInfo list(automaticList);
-    const QString folder = QFileInfo(list.absolutePath()).canonicalFilePath();
-    const QString path = folder.isEmpty() ? QDir::cleanPath(list.absoluteFilePath())
-                                          : folder + QLatin1Char('/') + list.fileName();
+    // The list, even its folder, may not exist yet: the part that does is resolved, so
+    // that the name stays the same once the rest is made.
+    QString existing = QDir::cleanPath(QFileInfo(automaticList).absoluteFilePath());
+    QString rest;
+    QString resolved = QFileInfo(existing).canonicalFilePath();
+    while (resolved.isEmpty() && existing.lastIndexOf(QLatin1Char('/')) > 0) {
+        const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+        rest.prepend(existing.mid(slash));
+        existing.truncate(slash);
+        resolved = QFileInfo(existing).canonicalFilePath();
+    }
+    const QString path = resolved.isEmpty() ? existing + rest : QDir::cleanPath(resolved + rest);
     // A bus name allows only [A-Za-z0-9_] in an element, and no digit first.
     const QByteArray digest = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256);
     return kInterface + QStringLiteral(".l") + QString::fromLatin1(digest.left(8).toHex());
