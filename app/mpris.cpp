@@ -1,7 +1,9 @@
 #include "mpris.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
+#include <QDir>
 #include <QUrl>
 
 #include <unistd.h>
@@ -28,8 +30,9 @@ constexpr int kOpeningRetryMs = 20;
 } // namespace
 
 MprisService::MprisService(Player &player, std::function<void()> raise, std::function<void()> quit,
-                           QObject *parent)
-    : QObject(parent), m_player(player), m_raise(std::move(raise)), m_quit(std::move(quit))
+                           std::function<void(const QString &)> report, QObject *parent)
+    : QObject(parent), m_player(player), m_raise(std::move(raise)), m_quit(std::move(quit)),
+      m_report(std::move(report))
 {
     new RootAdaptor(this);
     m_playerAdaptor = new PlayerAdaptor(this);
@@ -55,6 +58,13 @@ bool MprisService::registerOnSessionBus()
         return true;
     bus.unregisterObject(kObjectPath);
     return false;
+}
+
+void MprisService::refuse(const QString &problem)
+{
+    m_report(problem);
+    if (calledFromDBus())
+        sendErrorReply(QDBusError::InvalidArgs, problem);
 }
 
 QString MprisService::playbackStatus() const
@@ -145,10 +155,18 @@ void PlayerAdaptor::SetPosition(const QDBusObjectPath &TrackId, qlonglong Positi
 
 void PlayerAdaptor::OpenUri(const QString &Uri)
 {
-    const QUrl url(Uri);
-    if (!url.isLocalFile())
+    QUrl url(Uri);
+    if (url.host() == QLatin1String("localhost"))
+        url.setHost(QString());
+    // Only a whole path on this machine: a relative one would depend on whichever
+    // folder the player happened to be started in, and "//host/..." is not local.
+    const QString path = url.isLocalFile() && url.host().isEmpty() ? url.toLocalFile() : QString();
+    if (!QDir::isAbsolutePath(path)) {
+        const QString problem = QStringLiteral("无法打开：只能打开本机文件的完整路径（%1）").arg(Uri);
+        m_service->refuse(problem);
         return;
-    m_service->player().open(url.toLocalFile());
+    }
+    m_service->player().open(QDir::cleanPath(path));
 }
 
 } // namespace velmora

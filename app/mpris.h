@@ -3,6 +3,7 @@
 #include "player.h"
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QStringList>
 #include <QTimer>
@@ -14,12 +15,14 @@ namespace velmora {
 
 // Media keys, desktop media controls and playerctl reach the player through MPRIS2 on
 // the session bus: org.mpris.MediaPlayer2.velmora, object /org/mpris/MediaPlayer2.
-class MprisService : public QObject
+// The D-Bus context of a call to an adaptor is its parent's: this object's.
+class MprisService : public QObject, protected QDBusContext
 {
     Q_OBJECT
 public:
+    // `report` shows a problem with a request to the user (the status bar).
     MprisService(Player &player, std::function<void()> raise, std::function<void()> quit,
-                 QObject *parent = nullptr);
+                 std::function<void(const QString &)> report, QObject *parent = nullptr);
 
     // Takes the bus name (or a name of its own when another player holds it). False,
     // and nothing registered, without a session bus or when the bus refuses.
@@ -28,6 +31,9 @@ public:
     Player &player() { return m_player; }
     void raise() { m_raise(); }
     void quit() { m_quit(); }
+    // Tells the user why the request being handled is not carried out, and its caller
+    // with an error reply.
+    void refuse(const QString &problem);
     QString playbackStatus() const;
     QVariantMap metadata() const;
     QDBusObjectPath trackId() const;
@@ -46,6 +52,7 @@ private:
     Player &m_player;
     std::function<void()> m_raise;
     std::function<void()> m_quit;
+    std::function<void(const QString &)> m_report;
     Published m_published;
     // Changes within one handler (stop, open, play of the next track) go out as one.
     QTimer m_publish;

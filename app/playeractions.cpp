@@ -1,4 +1,5 @@
 // The player layer's commands, carried out by the window's own handlers.
+#include "commandline.h"
 #include "form1.h"
 
 #include <QAbstractItemModel>
@@ -15,7 +16,8 @@ void Form1::connectPlayer()
     actions.stop = [this] { toolbarStop(Steps::skippingFailures()); };
     actions.skip = [this](int step) { m_playback->skipEntries(step); };
     actions.seekFrame = [this](qint32 frame) { m_playback->seekToFrame(frame); };
-    actions.open = [this](const QString &path) { openChosenFile(path, Steps::skippingFailures()); };
+    // As from the command line: any letter case, and a file that cannot be opened is reported.
+    actions.open = [this](const QString &path) { openFromOutside(*this, {path}); };
     actions.entryCount = [this] { return List1->count(); };
     m_player->setActions(std::move(actions));
 

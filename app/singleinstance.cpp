@@ -1,20 +1,46 @@
 #include "singleinstance.h"
 
+#include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace velmora {
 
 namespace {
-const QString kService = QStringLiteral("org.velmora.Velmora");
 const QString kPath = QStringLiteral("/org/velmora/Velmora");
 const QString kInterface = QStringLiteral("org.velmora.Velmora");
-// The second launch has to end within a second, whatever the first one is doing.
-constexpr int kHandOverTimeoutMs = 800;
+// A Velmora that takes longer than this is taken to be stopped or hung.
+constexpr int kHandOverTimeoutMs = 1000;
 } // namespace
+
+SingleInstance::SingleInstance(const QString &automaticList, QObject *parent)
+    : QObject(parent), m_service(busNameFor(automaticList))
+{
+}
+
+QString SingleInstance::busNameFor(const QString &automaticList)
+{
+    // The list, even its folder, may not exist yet: the part that does is resolved, so
+    // that the name stays the same once the rest is made.
+    QString existing = QDir::cleanPath(QFileInfo(automaticList).absoluteFilePath());
+    QString rest;
+    QString resolved = QFileInfo(existing).canonicalFilePath();
+    while (resolved.isEmpty() && existing.lastIndexOf(QLatin1Char('/')) > 0) {
+        const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+        rest.prepend(existing.mid(slash));
+        existing.truncate(slash);
+        resolved = QFileInfo(existing).canonicalFilePath();
+    }
+    const QString path = resolved.isEmpty() ? existing + rest : QDir::cleanPath(resolved + rest);
+    // A bus name allows only [A-Za-z0-9_] in an element, and no digit first.
+    const QByteArray digest = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256);
+    return kInterface + QStringLiteral(".l") + QString::fromLatin1(digest.left(8).toHex());
+}
 
 bool SingleInstance::claim()
 {
@@ -25,7 +51,7 @@ bool SingleInstance::claim()
     if (!bus.registerObject(kPath, this, QDBusConnection::ExportScriptableSlots))
         return true;
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
-        kService, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+        m_service, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered) {
         bus.unregisterObject(kPath);
         return false;
@@ -33,12 +59,12 @@ bool SingleInstance::claim()
     return true;
 }
 
-bool SingleInstance::handOver(const QStringList &files)
+SingleInstance::HandOver SingleInstance::handOver(const QStringList &files) const
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+        return HandOver::Absent;
+    QDBusMessage call = QDBusMessage::createMethodCall(m_service, kPath, kInterface,
                                                        files.isEmpty() ? QStringLiteral("Activate")
                                                                        : QStringLiteral("Open"));
     if (!files.isEmpty())
@@ -46,10 +72,12 @@ bool SingleInstance::handOver(const QStringList &files)
     call.setAutoStartService(false);
     const QDBusMessage reply = bus.call(call, QDBus::Block, kHandOverTimeoutMs);
     if (reply.type() != QDBusMessage::ErrorMessage)
-        return true;
-    // A Velmora too busy to answer in time still gets the request; only one that is
-    // gone leaves this launch to play.
-    return reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply");
+        return HandOver::Done;
+    // The request stays queued for a stopped Velmora, which may act on it once it runs
+    // again; this launch cannot wait for that.
+    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
+        return HandOver::NoAnswer;
+    return HandOver::Absent;
 }
 
 void SingleInstance::setHandler(std::function<void(const QStringList &)> handler)

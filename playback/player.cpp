@@ -52,6 +52,10 @@ public:
     {
         m_real->SeekFrame(frame);
         m_player.noteSeek(frame);
+        // A paused engine reports no position until it plays again; the slider and the
+        // panels are told of the new one now, as a playing engine's next report would.
+        if (m_player.m_trackOpen && m_player.m_transport == Transport::Paused)
+            emit PositionChanged(frame);
     }
     qint32 GetFrameCount() override { return m_real->GetFrameCount(); }
     qint32 GetDuration() override { return m_real->GetDuration(); }
@@ -262,11 +266,12 @@ void Player::seekBy(qint64 offsetUs)
 {
     if (!m_trackOpen)
         return;
-    const qint64 target = positionUs() + offsetUs;
-    if (target > lengthUs())
+    const qint64 position = positionUs();
+    // Compared before adding: an offset near the limits of its type would wrap round.
+    if (offsetUs > lengthUs() - position)
         next();
     else
-        seekTo(std::max<qint64>(target, 0));
+        seekTo(std::max<qint64>(position + offsetUs, 0));
 }
 
 void Player::open(const QString &path)

@@ -32,7 +32,7 @@ struct PlayerActions
     std::function<void()> stop;                     // the toolbar's stop
     std::function<void(int step)> skip;             // +1: next entry, -1: previous
     std::function<void(qint32 frame)> seekFrame;    // a click on the slider at frame
-    std::function<void(const QString &path)> open;  // the toolbar's open, with path chosen
+    std::function<void(const QString &path)> open;  // a file handed in from outside
     std::function<int()> entryCount;
 };
 

@@ -6,9 +6,12 @@
 #include "player.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QListWidget>
 #include <QSlider>
 #include <QtTest>
+
+#include <limits>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -139,10 +142,16 @@ void PlayerTest::sameCommandFromEverySource_data()
     QTest::newRow("next, then the end") << "next,end" << "playing" << pause << a << 2 << 2 << true;
     QTest::newRow("next after stop: moves only") << "stop,next" << "stopped" << pause << b << 1 << 1 << false;
     QTest::newRow("previous wraps to the last") << "previous" << "playing" << pause << a << 2 << 2 << true;
+    QTest::newRow("next: seek by the largest offset") << "halfway,seek max" << "playing" << pause << b << 1 << 1 << true;
     QTest::newRow("previous after next") << "next,previous" << "playing" << pause << a << 0 << 0 << true;
     const QString c = QStringLiteral("/m/C.mp3");
     QTest::newRow("open a file: toolbar") << "toolbar open C" << "playing" << pause << c << 0 << -1 << true;
-    QTest::newRow("open a file: player") << "open C" << "playing" << pause << c << 0 << -1 << true;
+    // As from the command line: a file that is there, in any letter case (names without
+    // a folder are in the window's own).
+    QTest::newRow("open a file: player") << "open C.mp3" << "playing" << pause << "C.mp3" << 0 << -1 << true;
+    QTest::newRow("open a file in capitals: player") << "open C.MP3" << "playing" << pause << "C.MP3" << 0 << -1 << true;
+    QTest::newRow("open a list in capitals: player") << "open L.M3U" << "playing" << pause << "/m/X.mp3" << 0 << 0 << true;
+    QTest::newRow("open a file that is not there: player") << "open D.mp3" << "playing" << pause << a << 0 << 0 << true;
     QTest::newRow("chosen entry: double-click") << "double-click B" << "playing" << pause << b << 1 << 100 << true;
     QTest::newRow("pause is ignored when paused") << "pause,pause" << "paused" << resume << a << 0 << 0 << true;
     QTest::newRow("play is ignored when playing") << "play" << "playing" << pause << a << 0 << 0 << true;
@@ -175,8 +184,17 @@ void PlayerTest::sameCommandFromEverySource()
         else if (step == QLatin1String("toolbar open C")) {
             w.dialog->answers << QStringLiteral("/m/C.mp3");
             w.form->Toolbar1_ButtonClick(1);
-        } else if (step == QLatin1String("open C")) {
-            player.open(QStringLiteral("/m/C.mp3"));
+        } else if (step.startsWith(QLatin1String("open "))) {
+            const QString name = step.mid(5);
+            if (name.startsWith(QLatin1Char('C')))
+                w.writeFile(name, QByteArray());
+            else if (name.startsWith(QLatin1Char('L')))
+                w.writeFile(name, m3u({{"X", "/m/X.mp3"}, {"Y", "/m/Y.mp3"}}));
+            player.open(w.path(name));
+        } else if (step == QLatin1String("halfway")) {
+            w.engine->reportPosition(4500);
+        } else if (step == QLatin1String("seek max")) {
+            player.seekBy(std::numeric_limits<qint64>::max());
         } else if (step == QLatin1String("double-click B")) {
             w.form->List1->setCurrentRow(1);
             w.form->playback().List1_DblClick();
@@ -198,7 +216,7 @@ void PlayerTest::sameCommandFromEverySource()
     }
     QCOMPARE(stateName(player.transport()), state);
     QCOMPARE(w.form->munPause->text(), pauseCaption);
-    QCOMPARE(w.form->vars().MP3File, mp3File);
+    QCOMPARE(w.form->vars().MP3File, mp3File.startsWith(QLatin1Char('/')) ? mp3File : w.path(mp3File));
     QCOMPARE(w.selectedRow(), selected);
     QCOMPARE(w.form->vars().RoundPlay, roundPlay);
     QCOMPARE(w.form->vars().RePlay, rePlay);
@@ -221,6 +239,13 @@ void PlayerTest::seekToTimeMovesSliderAndSignals()
     w.form->playback().Slider1_Click();
     QCOMPARE(seeks.count(), 2);
     QCOMPARE(seeks.last().first().toInt(), 900);
+    // Paused, the engine reports nothing: the panels show the new place all the same.
+    player.pause();
+    player.seekTo(235'000'000 / 4);
+    QCOMPARE(w.form->Slider1->value(), 2250);
+    QCOMPARE(w.form->StatusPanel2->text(), QStringLiteral("时间: 0分59秒/3分55秒"));
+    QCOMPARE(w.form->StatusPanel3->text(), QStringLiteral("帧数: 2250/9000"));
+    player.play();
     // Past the end: the next entry starts.
     player.seekBy(300'000'000);
     QCOMPARE(w.form->vars().MP3File, QStringLiteral("/m/B.mp3"));

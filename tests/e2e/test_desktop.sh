@@ -94,3 +94,32 @@ timeout 5 velmora >>"$VELMORA_E2E_DIR/second.log" 2>&1 </dev/null || e2e_fail "t
 e2e_wait_viewable "$VELMORA_WINDOW" "a bare second launch did not show the hidden window"
 velmora_alive || e2e_fail "the first Velmora went away"
 e2e_log "hidden window shown again by a bare launch"
+
+# ==== without a display, and one Velmora per automatic list ====
+for option in --help --version; do
+  env -u DISPLAY -u QT_QPA_PLATFORM velmora $option >/dev/null 2>&1 </dev/null || e2e_fail "velmora $option needs a display"
+done
+# A copy in another folder plays its own list beside the first, under an MPRIS name of
+# its own; off the accessibility bus, where it would hold up every reading once stopped.
+other=$(velmora_prepare)
+velmora_write_playlist "$other" "$(e2e_tone_mp3 660)" "$(e2e_tone_mp3 440)"
+env -u QT_LINUX_ACCESSIBILITY_ALWAYS_ON "$other/velmora" >"$VELMORA_E2E_DIR/other.log" 2>&1 </dev/null &
+other_pid=$!
+both=$(printf '%s\n' "$VELMORA_PID" "$other_pid" | sort | xargs)
+sink_pids() { pactl list sink-inputs | sed -n 's/.*application\.process\.id = "\([0-9]*\)".*/\1/p' | sort | xargs; }
+for _ in $(seq 100); do [[ $(sink_pids) == "$both" ]] && break || sleep 0.1; done
+[[ $(sink_pids) == "$both" ]] || e2e_fail "sink inputs of '$(sink_pids)', not of both players ($both)"
+[[ $(playerctl -p "velmora.instance$other_pid" metadata xesam:url) == "file://$(e2e_tone_mp3 660)" ]] \
+  || e2e_fail "the copy's MPRIS name or track: $(playerctl -l 2>&1)"
+# A launch of that copy while it is stopped runs by itself and says why.
+velmora_stop
+kill -STOP "$other_pid"
+velmora_start "$other"
+e2e_a11y wait-app 15
+report='另一个 Velmora 没有响应，已单独启动'
+for _ in $(seq 50); do grep -qxF "$report" <<<"$(e2e_a11y showing label)" && break || sleep 0.1; done
+grep -qxF "$report" <<<"$(e2e_a11y showing label)" || e2e_fail "no report of the stopped Velmora: $(e2e_a11y showing label)"
+[[ $(e2e_a11y showing frame) == Velmora* ]] || e2e_fail "the launch beside a stopped Velmora shows no window"
+kill -CONT "$other_pid"
+kill -TERM "$other_pid"
+e2e_log "a copy elsewhere plays beside the first; a launch beside a stopped one runs and reports it"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The player under remote control through MPRIS2, as the desktop's media keys and
 # playerctl use it: status and metadata, pause and resume, next and previous,
-# SetPosition with its Seeked signal, no chatter while a track just plays, and Quit.
+# SetPosition with its Seeked signal, no chatter while a track just plays, OpenUri,
+# and Quit.
 # The first track is tagged in GBK and changes pitch every four seconds; the second
 # is one steady tone, so the recording tells which track and which part sounds.
 source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
@@ -137,6 +138,16 @@ e2e_click_xy $((x + w / 4)) $((y + h / 2)) 2 0.2
 (($(settled_signals Seeked) == seeks + 2)) || e2e_fail "no Seeked signal after a click on the slider"
 sleep 0.5
 wav=$(e2e_record_stop sink)
+
+# ---- OpenUri: a name in capitals opens; a relative one is refused, with a report
+upper=$VELMORA_E2E_DIR/TONE.MP3
+cp -- "$(e2e_tone_mp3 770)" "$upper"
+mpris_call OpenUri "string:file://$upper"
+velmora_wait_title "Velmora--$upper" 5
+reply=$(gdbus call --session --dest $BUS --object-path $OBJ --method org.mpris.MediaPlayer2.Player.OpenUri \
+  file:t770.mp3 2>&1) || true
+[[ $reply == *org.freedesktop.DBus.Error.InvalidArgs* ]] || e2e_fail "OpenUri of a relative name: $reply"
+grep -qF '完整路径（file:t770.mp3）' <<<"$(e2e_a11y showing label)" || e2e_fail "no report: $(e2e_a11y showing label)"
 
 # ---- what was heard
 at() { e2e_rec_time sink "$1"; }
