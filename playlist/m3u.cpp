@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -296,6 +297,38 @@ QByteArray encodePlaylistText(const QString &text)
     return gb18030.encode(text);
 }
 
+namespace {
+
+// Rewrites an existing file over its old bytes, for a list in a folder where no file
+// can be made to rename over it. That cannot be atomic; it comes as close as the file
+// system allows: the space is reserved first, so a full disk fails before an old byte
+// changes; the new bytes are written and synced, and only then is the file cut to
+// their length. A crash in the middle of the write can still leave the file partly
+// new and partly old, and one before the cut leaves old bytes after the new ones.
+WriteResult writeInPlace(const QString &path, const QByteArray &bytes, const QString &refused)
+{
+    OpenedFile file = openRegularFile(path, OpenFor::Writing);
+    if (file.problem != FileProblem::None)
+        return failedWrite(refused);
+    const int fd = file.fd.get();
+    const qint64 newSize = bytes.size();
+    if (newSize > file.size) {
+        const int error = ::posix_fallocate(fd, 0, off_t(newSize));
+        if (error != 0) {
+            // Whatever a failed reservation added beyond the old end goes again.
+            [[maybe_unused]] const int cut = ::ftruncate(fd, off_t(file.size));
+            return failedWrite(withDetail(QStringLiteral("写入出错"), qt_error_string(error)));
+        }
+    }
+    if (!writeAllAt(fd, 0, bytes) || ::fsync(fd) != 0)
+        return failedWrite(withDetail(QStringLiteral("写入出错"), qt_error_string(errno)));
+    if (::ftruncate(fd, off_t(newSize)) != 0 || ::fsync(fd) != 0)
+        return failedWrite(withDetail(QStringLiteral("无法写入或替换原文件"), qt_error_string(errno)));
+    return WriteResult{true, QString()};
+}
+
+} // namespace
+
 WriteResult writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
     if (path.isEmpty())
@@ -308,11 +341,16 @@ WriteResult writeFileAtomically(const QString &path, const QByteArray &bytes)
 
     // The bytes go to a temporary file beside the target, which is synced and then
     // renamed over it: the old playlist stays whole until the new one is complete.
-    // Writing in place as a fallback would give that up, so it stays off.
+    // Qt's own fallback would empty the old file first, so it stays off.
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return failedWrite(withDetail(QStringLiteral("无法在该文件夹中创建文件"), file.errorString()));
+    if (!file.open(QIODevice::WriteOnly)) {
+        const QString refused = withDetail(QStringLiteral("无法在该文件夹中创建文件"), file.errorString());
+        // A folder that takes no new file may still hold a list that can be written.
+        if (!target.isFile())
+            return failedWrite(refused);
+        return writeInPlace(path, bytes, refused);
+    }
     if (file.write(bytes) != bytes.size()) {
         const QString detail = file.errorString();
         file.cancelWriting();

@@ -56,7 +56,9 @@ struct WriteResult
     bool ok = false;
     QString error; // in words for the user when !ok
 };
-// Replaces the file atomically: a failed or interrupted write leaves the old file as it was.
+// Replaces the file atomically: a failed or interrupted write leaves the old file as it
+// was. Only where the folder takes no new file but the file itself can be written is it
+// rewritten in place, which a crash can leave half done.
 WriteResult writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 } // namespace velmora

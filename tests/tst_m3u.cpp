@@ -417,7 +417,7 @@ private slots:
         QTest::addColumn<QString>("failure");
         QTest::newRow("target is a folder") << u"folder"_s;
         QTest::newRow("missing parent folder") << u"missingParent"_s;
-        QTest::newRow("read-only folder") << u"readOnly"_s;
+        QTest::newRow("read-only folder and list") << u"readOnly"_s;
         QTest::newRow("file size limit reached") << u"sizeLimit"_s;
     }
 
@@ -443,6 +443,8 @@ private slots:
         } else if (failure == u"missingParent") {
             target = dir.filePath(u"missing/list.m3u"_s);
         } else if (failure == u"readOnly") {
+            // A list that can be written would be written in place.
+            QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner));
             QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
             QFile probe(dir.filePath(u"probe"_s));
             if (probe.open(QIODevice::WriteOnly)) {
