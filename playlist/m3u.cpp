@@ -247,7 +247,7 @@ QString decodePlaylistText(const QByteArray &bytes, const QString &listPath)
     // written whether or not their files exist. A GB2312 pair read as UTF-8 often gives
     // a Latin, Greek or Cyrillic letter (猫毛 as "èë"), so such letters never make a
     // case for UTF-8; hanzi pairs run together can even read as other hanzi, hence the
-    // scores. UTF-8 wins only where the bytes are no GB18030, where its paths name the
+    // scores. UTF-8 wins only where the bytes are not GB18030, where its paths name the
     // files, or where it is the more common East Asian text.
     const Gb18030Reading gb = scoreGb18030(bytes);
     const QString asUtf8 = decodeUtf8(bytes);
