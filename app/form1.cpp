@@ -459,6 +459,7 @@ void Form1::openListFile(const QString &path)
 bool Form1::SavePlaylist(QString path)
 {
     const QString text = playlistTextFromList(List1);
+    makeDataFolderFor(path);
     const WriteResult result = writeFileAtomically(path, encodePlaylistText(text));
     if (!result.ok)
         reportProblem(result.error);

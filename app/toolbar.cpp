@@ -4,6 +4,7 @@
 
 #include "entry.h"
 #include "m3u.h"
+#include "playlistlocation.h"
 
 #include <QAction>
 #include <QListWidget>
@@ -93,6 +94,7 @@ void Form1::toolbarSave(const Steps &steps)
     QString text;
     steps([&] { text = playlistTextFromList(List1); });
     steps([&] {
+        makeDataFolderFor(path);
         if (!writeFileAtomically(path, encodePlaylistText(text)).ok)
             throw StepFailed("playlist not written");
     });

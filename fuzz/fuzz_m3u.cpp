@@ -73,6 +73,21 @@ std::optional<QString> entryAfterRoundTrip(const ReadLine &read)
     return name + kTitleGap + u'(' + path + u')';
 }
 
+// ASCII and the byte pairs of GB2312 alone.
+bool withinGb2312(const QByteArray &bytes)
+{
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto lead = std::uint8_t(bytes.at(i));
+        if (lead < 0x80)
+            continue;
+        const auto trail = i + 1 < bytes.size() ? std::uint8_t(bytes.at(i + 1)) : 0;
+        if (lead < 0xA1 || lead > 0xF7 || (lead > 0xA9 && lead < 0xB0) || trail < 0xA1 || trail > 0xFE)
+            return false;
+        ++i;
+    }
+    return true;
+}
+
 void checkEntryShape(const QStringList &entries)
 {
     for (const QString &entry : entries) {
@@ -110,8 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString reread = velmora::decodePlaylistText(encoded);
     const QStringList entriesAgain = velmora::entriesFromPlaylistText(reread);
     checkEntryShape(entriesAgain);
-    // GB18030 bytes that also happen to be valid UTF-8 are read as UTF-8; only when the
-    // text came back unchanged can the entries be compared.
+    // GB18030 bytes that also happen to be valid UTF-8 may be read as UTF-8, but never
+    // text within GB2312; only when the text came back unchanged can the entries be
+    // compared.
+    FUZZ_REQUIRE(reread == written || !withinGb2312(encoded));
     if (reread == written) {
         QStringList expected;
         for (const ReadLine &read : pathLines) {

@@ -59,7 +59,9 @@ std::optional<QString> runFileDialog(QWidget *parent, const QString &fileName, c
     if (mode == DialogMode::Open) {
         dialog->setWindowTitle(QStringLiteral("打开"));
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
-        dialog->setFileMode(QFileDialog::ExistingFile);
+        // A typed name is taken as typed, even one that is not there: the command
+        // that asked then says what is wrong with it, in the status bar.
+        dialog->setFileMode(QFileDialog::AnyFile);
     } else {
         dialog->setWindowTitle(QStringLiteral("保存"));
         dialog->setAcceptMode(QFileDialog::AcceptSave);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -135,48 +136,33 @@ int existingPathCount(const QString &text)
     return found;
 }
 
-// A letter of the European scripts (Latin, Greek, Cyrillic), where accented letters
-// sit inside words.
-bool isEuropeanLetter(QChar c)
+// The scripts of a Chinese user's names: hanzi, CJK punctuation, kana, bopomofo,
+// hangul and full-width forms.
+bool isEastAsian(char32_t c)
 {
-    return c.isLetter() && c.unicode() < 0x0530;
+    return (c >= 0x2E80 && c <= 0x312F) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF)
+        || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF)
+        || (c >= 0x20000 && c <= 0x3FFFF);
 }
 
-// Plausibility of the non-ASCII text of a UTF-8 reading: East Asian characters and
-// typographic punctuation score as a hanzi does in the GB18030 reading; European
-// letters score high only inside a word ("café"), since a GB18030 pair read as UTF-8
-// gives a lone accented or Cyrillic letter; anything else counts against.
-int utf8Plausibility(const QString &text)
+// The byte pairs of GB2312, the common characters: symbols, kana, Greek and Cyrillic
+// in rows A1-A9, the 6,763 hanzi in rows B0-F7.
+bool isGb2312Pair(uchar lead, uchar trail)
 {
-    int score = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c < 0x80)
-            continue;
-        if ((c >= 0x2000 && c <= 0x206F) || (c >= 0x3000 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x9FFF)
-            || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xFF00 && c <= 0xFFEF)) {
-            score += 2;
-        } else if (QChar::isSurrogate(c)) {
-            continue;
-        } else if (c == 0xFFFD) {
-            score -= 10;
-        } else if (isEuropeanLetter(text.at(i)) && !(c >= 0x0460 && c <= 0x04FF)) {
-            const bool inWord = (i > 0 && isEuropeanLetter(text.at(i - 1)))
-                || (i + 1 < text.size() && isEuropeanLetter(text.at(i + 1)));
-            score += inWord ? 3 : 1;
-        } else {
-            score -= 1;
-        }
-    }
-    return score;
+    return ((lead >= 0xA1 && lead <= 0xA9) || (lead >= 0xB0 && lead <= 0xF7)) && trail >= 0xA1 && trail <= 0xFE;
 }
 
-// Plausibility of the non-ASCII text of the GB18030 reading, from the byte pairs:
-// the 6,763 hanzi of GB2312 score 2, its symbols 1, the rarer GBK characters 0, and
-// bytes that make no character count strongly against.
-int gb18030Plausibility(const QByteArray &bytes)
+struct Gb18030Reading
 {
+    bool valid = true;
     int score = 0;
+};
+
+// Walks the bytes as GB18030. Scores its non-ASCII characters: a GB2312 character 2
+// (one point per byte), any other GBK character 1, a private-use one -2.
+Gb18030Reading scoreGb18030(const QByteArray &bytes)
+{
+    Gb18030Reading reading;
     const qsizetype size = bytes.size();
     for (qsizetype i = 0; i < size;) {
         const uchar lead = uchar(bytes.at(i));
@@ -185,18 +171,62 @@ int gb18030Plausibility(const QByteArray &bytes)
             continue;
         }
         const uchar trail = i + 1 < size ? uchar(bytes.at(i + 1)) : 0;
-        if (lead == 0x80 || lead == 0xFF || trail < 0x40 || trail == 0x7F || trail == 0xFF) {
-            score -= 10;
-            ++i;
+        if (lead == 0x80 || lead == 0xFF || trail < 0x30 || (trail > 0x39 && trail < 0x40) || trail == 0x7F
+            || trail == 0xFF) {
+            reading.valid = false;
+            return reading;
+        }
+        if (trail <= 0x39) { // four bytes: lead, digit, 81-FE, digit
+            const uchar third = i + 2 < size ? uchar(bytes.at(i + 2)) : 0;
+            const uchar fourth = i + 3 < size ? uchar(bytes.at(i + 3)) : 0;
+            if (third < 0x81 || third == 0xFF || fourth < 0x30 || fourth > 0x39) {
+                reading.valid = false;
+                return reading;
+            }
+            i += 4;
             continue;
         }
-        if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1)
-            score += 2;
-        else if (lead >= 0xA1 && lead <= 0xA9 && trail >= 0xA1)
-            score += 1;
+        const bool privateUse = (trail >= 0xA1 && ((lead >= 0xAA && lead <= 0xAF) || lead >= 0xF8))
+            || (trail < 0xA1 && lead >= 0xA1 && lead <= 0xA7);
+        reading.score += isGb2312Pair(lead, trail) ? 2 : privateUse ? -2 : 1;
         i += 2;
     }
-    return score;
+    return reading;
+}
+
+struct Utf8Reading
+{
+    bool eastAsian = false;
+    int score = 0;
+};
+
+// Scores the UTF-8 reading: an East Asian character 3 when GB2312 holds it (a common
+// one), else 1; other scripts 0. At most one point per byte, as the GB18030 reading
+// of GB2312 text gets: so a list of such text can never lose to its UTF-8 reading.
+Utf8Reading scoreUtf8(const QString &text)
+{
+    Utf8Reading reading;
+    // The GB18030 bytes of each character tell whether GB2312 holds it.
+    const QByteArray gb = encodePlaylistText(text);
+    qsizetype at = 0;
+    for (qsizetype i = 0; i < text.size() && at < gb.size();) {
+        char32_t c = text.at(i).unicode();
+        qsizetype units = 1;
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+            units = 2;
+        }
+        const uchar lead = uchar(gb.at(at));
+        const uchar trail = at + 1 < gb.size() ? uchar(gb.at(at + 1)) : 0;
+        const qsizetype length = lead < 0x80 ? 1 : (trail >= 0x30 && trail <= 0x39) ? 4 : 2;
+        if (isEastAsian(c)) {
+            reading.eastAsian = true;
+            reading.score += length == 2 && isGb2312Pair(lead, trail) ? 3 : 1;
+        }
+        at += length;
+        i += units;
+    }
+    return reading;
 }
 
 } // namespace
@@ -213,17 +243,23 @@ QString decodePlaylistText(const QByteArray &bytes, const QString &listPath)
     if (ascii)
         return decodeUtf8(bytes);
 
-    // Both readings decode; about one common hanzi in seven encodes in GB18030 to bytes
-    // that are valid UTF-8 too. The reading whose paths name existing files wins; when
-    // that does not tell, the one whose text is more plausible; GB18030, the program's
-    // own format, on a tie.
+    // Both readings may decode. Velmora writes GB18030, and its lists must come back as
+    // written whether or not their files exist. A GB2312 pair read as UTF-8 often gives
+    // a Latin, Greek or Cyrillic letter (猫毛 as "èë"), so such letters never make a
+    // case for UTF-8; hanzi pairs run together can even read as other hanzi, hence the
+    // scores. UTF-8 wins only where the bytes are not GB18030, where its paths name the
+    // files, or where it is the more common East Asian text.
+    const Gb18030Reading gb = scoreGb18030(bytes);
     const QString asUtf8 = decodeUtf8(bytes);
+    if (!gb.valid)
+        return asUtf8;
     const QString asGb = decodeGb18030(bytes);
     const int utf8Found = existingPathCount(asUtf8);
     const int gbFound = existingPathCount(asGb);
     if (utf8Found != gbFound)
         return utf8Found > gbFound ? asUtf8 : asGb;
-    return utf8Plausibility(asUtf8) > gb18030Plausibility(bytes) ? asUtf8 : asGb;
+    const Utf8Reading utf8 = scoreUtf8(asUtf8);
+    return utf8.eastAsian && utf8.score > gb.score ? asUtf8 : asGb;
 }
 
 QStringList entriesFromPlaylistText(const QString &text)
@@ -296,6 +332,38 @@ QByteArray encodePlaylistText(const QString &text)
     return gb18030.encode(text);
 }
 
+namespace {
+
+// Rewrites an existing file over its old bytes, for a list in a folder where no file
+// can be made to rename over it. That cannot be atomic; it comes as close as the file
+// system allows: the space is reserved first, so a full disk fails before an old byte
+// changes; the new bytes are written and synced, and only then is the file cut to
+// their length. A crash in the middle of the write can still leave the file partly
+// new and partly old, and one before the cut leaves old bytes after the new ones.
+WriteResult writeInPlace(const QString &path, const QByteArray &bytes, const QString &refused)
+{
+    OpenedFile file = openRegularFile(path, OpenFor::Writing);
+    if (file.problem != FileProblem::None)
+        return failedWrite(refused);
+    const int fd = file.fd.get();
+    const qint64 newSize = bytes.size();
+    if (newSize > file.size) {
+        const int error = ::posix_fallocate(fd, 0, off_t(newSize));
+        if (error != 0) {
+            // Whatever a failed reservation added beyond the old end goes again.
+            [[maybe_unused]] const int cut = ::ftruncate(fd, off_t(file.size));
+            return failedWrite(withDetail(QStringLiteral("写入出错"), qt_error_string(error)));
+        }
+    }
+    if (!writeAllAt(fd, 0, bytes) || ::fsync(fd) != 0)
+        return failedWrite(withDetail(QStringLiteral("写入出错"), qt_error_string(errno)));
+    if (::ftruncate(fd, off_t(newSize)) != 0 || ::fsync(fd) != 0)
+        return failedWrite(withDetail(QStringLiteral("无法写入或替换原文件"), qt_error_string(errno)));
+    return WriteResult{true, QString()};
+}
+
+} // namespace
+
 WriteResult writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
     if (path.isEmpty())
@@ -308,11 +376,16 @@ WriteResult writeFileAtomically(const QString &path, const QByteArray &bytes)
 
     // The bytes go to a temporary file beside the target, which is synced and then
     // renamed over it: the old playlist stays whole until the new one is complete.
-    // Writing in place as a fallback would give that up, so it stays off.
+    // Qt's own fallback would empty the old file first, so it stays off.
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return failedWrite(withDetail(QStringLiteral("无法在该文件夹中创建文件"), file.errorString()));
+    if (!file.open(QIODevice::WriteOnly)) {
+        const QString refused = withDetail(QStringLiteral("无法在该文件夹中创建文件"), file.errorString());
+        // A folder that takes no new file may still hold a list that can be written.
+        if (!target.isFile())
+            return failedWrite(refused);
+        return writeInPlace(path, bytes, refused);
+    }
     if (file.write(bytes) != bytes.size()) {
         const QString detail = file.errorString();
         file.cancelWriting();

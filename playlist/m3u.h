@@ -9,9 +9,12 @@ class QListWidget;
 namespace velmora {
 
 // --- Reading -------------------------------------------------------------------------
-// Decodes playlist bytes: UTF-8 for a ".m3u8" list, a BOM or bytes that are valid
-// UTF-8 and not a GB18030 list that happens to be valid UTF-8 too (told by the files
-// its paths name, else by which reading is the more plausible text); otherwise GB18030.
+// Decodes playlist bytes: UTF-8 for a ".m3u8" list, one starting with a BOM, or bytes
+// that are not GB18030; GB18030 for bytes that are not UTF-8. Bytes valid both ways are
+// GB18030, the program's own format, unless the UTF-8 reading names existing files or
+// is East Asian text more common than the GB18030 one. So a list written here reads
+// back as written whether or not its files exist; for text within GB2312 (with any
+// ASCII) that is certain, see scoreUtf8.
 QString decodePlaylistText(const QByteArray &bytes, const QString &listPath = QString());
 // Calls `onLine` for every line: CR LF or a lone CR ends a line, a lone LF stays inside
 // it, and the last line need not be ended.
@@ -56,7 +59,9 @@ struct WriteResult
     bool ok = false;
     QString error; // in words for the user when !ok
 };
-// Replaces the file atomically: a failed or interrupted write leaves the old file as it was.
+// Replaces the file atomically: a failed or interrupted write leaves the old file as it
+// was. Only where the folder takes no new file but the file itself can be written is it
+// rewritten in place, which a crash can leave half done.
 WriteResult writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 } // namespace velmora

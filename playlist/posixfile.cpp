@@ -55,7 +55,7 @@ QString fileProblemText(FileProblem problem, FileRole role)
     return QString();
 }
 
-OpenedFile openRegularFile(const QString &path)
+OpenedFile openRegularFile(const QString &path, OpenFor purpose)
 {
     OpenedFile result;
     // The system would stop reading the name at a NUL and open some other file.
@@ -64,7 +64,8 @@ OpenedFile openRegularFile(const QString &path)
         return result;
     }
     const QByteArray name = QFile::encodeName(path);
-    UniqueFd fd(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const int access = purpose == OpenFor::Writing ? O_WRONLY : O_RDONLY;
+    UniqueFd fd(::open(name.constData(), access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.isValid()) {
         result.problem = problemForErrno(errno);
         return result;
@@ -104,6 +105,23 @@ QByteArray readAt(int fd, qint64 offset, qint64 length)
     }
     data.truncate(done);
     return data;
+}
+
+bool writeAllAt(int fd, qint64 offset, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO; // no progress: give up rather than spin
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 } // namespace velmora

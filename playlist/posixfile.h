@@ -54,11 +54,16 @@ struct OpenedFile
     FileProblem problem = FileProblem::None;
 };
 
-// Opens a regular file for reading. Never blocks on FIFOs or devices: they are opened
-// non-blocking, recognised by fstat and refused.
-OpenedFile openRegularFile(const QString &path);
+// Opens a regular file for reading, or an existing one for writing (neither created
+// nor emptied). Never blocks on FIFOs or devices: they are opened non-blocking,
+// recognised by fstat and refused.
+enum class OpenFor { Reading, Writing };
+OpenedFile openRegularFile(const QString &path, OpenFor purpose = OpenFor::Reading);
 
 // Reads up to `length` bytes at `offset`; fewer only at end of file or on error.
 QByteArray readAt(int fd, qint64 offset, qint64 length);
+
+// Writes all of `bytes` at `offset`; false with errno set when that fails.
+bool writeAllAt(int fd, qint64 offset, const QByteArray &bytes);
 
 } // namespace velmora

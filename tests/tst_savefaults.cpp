@@ -1,6 +1,7 @@
 // Saving the playlist when the disk says no, and when the program is killed in the
 // middle of a save: the old file stays whole, nothing left behind gets in the way of
-// the next save, and only the menus tell the user.
+// the next save, and only the menus tell the user. A folder that takes no new file
+// still gets its list saved when the list itself can be written.
 #include "scratchmount.h"
 #include "testwindow.h"
 
@@ -34,7 +35,7 @@ constexpr char kChildFlag[] = "--save-child";
 constexpr int kChildEntries = 120000;
 constexpr int kKillsPerRoute = 10;
 
-enum class Fault { ReadOnlyFolder, TargetIsDirectory, DiskFull, FolderMissing };
+enum class Fault { ReadOnlyFolder, TargetIsDirectory, DiskFull, FolderMissing, ReadOnlyFolderWritableList };
 enum class Command { MenuSave, MenuSaveAs, ToolbarSave };
 
 QStringList bigListEntries(int count)
@@ -168,6 +169,7 @@ void SaveFaultsTest::faultKeepsOldFile_data()
         {"target is a directory", Fault::TargetIsDirectory},
         {"disk full", Fault::DiskFull},
         {"folder missing", Fault::FolderMissing},
+        {"read-only folder, writable list", Fault::ReadOnlyFolderWritableList},
     };
     const QList<QPair<const char *, Command>> commands{
         {"menu save", Command::MenuSave},
@@ -189,7 +191,8 @@ void SaveFaultsTest::faultKeepsOldFile()
     std::unique_ptr<ScratchMount> disk;
     QTemporaryDir plainFolder;
     QString folder = plainFolder.path();
-    if (Fault(fault) == Fault::ReadOnlyFolder || Fault(fault) == Fault::DiskFull) {
+    const bool inPlace = Fault(fault) == Fault::ReadOnlyFolderWritableList;
+    if (Fault(fault) == Fault::ReadOnlyFolder || Fault(fault) == Fault::DiskFull || inPlace) {
         disk = std::make_unique<ScratchMount>(QStringLiteral("64k"));
         if (!disk->valid())
             QSKIP("mounting a scratch tmpfs needs root");
@@ -198,6 +201,10 @@ void SaveFaultsTest::faultKeepsOldFile()
     QString target = folder + QStringLiteral("/list.m3u");
     const QByteArray old = m3u({{"Old", "/m/old.mp3"}, {"旧歌", "/m/旧歌.mp3"}});
     QVERIFY(writeContents(target, old));
+    const auto unbind = qScopeGuard([&] {
+        if (inPlace)
+            QProcess::execute(QStringLiteral("umount"), {target});
+    });
 
     TestWindow w;
     QStringList paths;
@@ -220,6 +227,14 @@ void SaveFaultsTest::faultKeepsOldFile()
     case Fault::FolderMissing:
         target = folder + QStringLiteral("/gone/list.m3u");
         break;
+    case Fault::ReadOnlyFolderWritableList: {
+        // The list is a writable file of another disk mounted over the one in the folder.
+        const QString writable = plainFolder.filePath(QStringLiteral("list.m3u"));
+        QVERIFY(writeContents(writable, old));
+        QCOMPARE(QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), writable, target}), 0);
+        QVERIFY(disk->makeReadOnly());
+        break;
+    }
     }
     const QStringList folderBefore = folderContents(folder);
 
@@ -238,7 +253,7 @@ void SaveFaultsTest::faultKeepsOldFile()
         break;
     }
 
-    if (Command(command) == Command::ToolbarSave) {
+    if (Command(command) == Command::ToolbarSave || inPlace) {
         QCOMPARE(problems.count(), 0);
         QCOMPARE(w.form->lastProblem(), QString());
         QCOMPARE(w.form->shownReport(), QString());
@@ -255,6 +270,8 @@ void SaveFaultsTest::faultKeepsOldFile()
     if (Fault(fault) == Fault::TargetIsDirectory) {
         QVERIFY(QFileInfo(target).isDir());
         QCOMPARE(contentsOf(target + QStringLiteral("/inside.txt")), old);
+    } else if (inPlace) {
+        QCOMPARE(contentsOf(target), encodePlaylistText(playlistTextFromEntries(w.entries())));
     } else if (Fault(fault) != Fault::FolderMissing) {
         QCOMPARE(contentsOf(target), old);
     }
@@ -273,6 +290,8 @@ void SaveFaultsTest::faultKeepsOldFile()
     case Fault::FolderMissing:
         QVERIFY(QDir(folder).mkdir(QStringLiteral("gone")));
         break;
+    case Fault::ReadOnlyFolderWritableList:
+        break; // it stays: a shorter list is written over the longer one
     }
     w.setEntries({QStringLiteral("/m/small.mp3")});
     const QStringList entriesNow = w.entries();

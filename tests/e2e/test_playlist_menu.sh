@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The playlist's pop-up menu on the real player: which items it offers when, "保存"
 # writing mp3.m3u byte for byte (GB18030, CR LF), "添加" and "打开列表" through the
-# real file dialog, "保存" after "打开列表" writing the opened list, and the tray's
-# "退出" ending the program without writing anything.
+# real file dialog (a typed name of no file taken and reported), "保存" after
+# "打开列表" writing the opened list, and the tray's "退出" ending the program
+# without writing anything.
 source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 
 # Qt's own texts in the dialogs are Chinese whatever the system's locale.
@@ -61,6 +62,19 @@ e2e_dialog_enter 打开 "$added"
 velmora_wait_list "$started
 added_tone.mp3          ($added)"
 e2e_log "添加 appended $added"
+
+# A typed name of no file is taken as typed; the list that is not there is reported
+# and the list stays as it was.
+e2e_list_menu
+e2e_menu_choose 打开列表
+e2e_dialog_enter 打开 "$VELMORA_E2E_DIR/lists/不在.m3u"
+deadline=$((SECONDS + 10))
+until e2e_a11y names label | grep -qxF "无法打开播放列表：文件不存在"; do
+  ((SECONDS < deadline)) || e2e_fail "no report of the missing list; the labels: $(e2e_a11y names label)"
+  sleep 0.1
+done
+velmora_wait_list "$started
+added_tone.mp3          ($added)"
 
 # Another list, opened through the dialog, replaces the list and starts its first track.
 other=$VELMORA_E2E_DIR/lists/other.m3u
