@@ -460,7 +460,7 @@ bool Form1::SavePlaylist(QString path)
 {
     const QString text = playlistTextFromList(List1);
     makeDataFolderFor(path);
-    const WriteResult result = writeFileAtomically(path, encodePlaylistText(text));
+    const WriteResult result = writeFileAtomically(path, encodePlaylistText(text, path));
     if (!result.ok)
         reportProblem(result.error);
     return result.ok;

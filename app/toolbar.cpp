@@ -95,7 +95,7 @@ void Form1::toolbarSave(const Steps &steps)
     steps([&] { text = playlistTextFromList(List1); });
     steps([&] {
         makeDataFolderFor(path);
-        if (!writeFileAtomically(path, encodePlaylistText(text)).ok)
+        if (!writeFileAtomically(path, encodePlaylistText(text, path)).ok)
             throw StepFailed("playlist not written");
     });
 }

@@ -323,8 +323,10 @@ QString playlistTextFromEntries(const QStringList &entries)
     return out;
 }
 
-QByteArray encodePlaylistText(const QString &text)
+QByteArray encodePlaylistText(const QString &text, const QString &listPath)
 {
+    if (listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive))
+        return text.toUtf8();
     // GB18030 covers all of Unicode, so any path survives, and older players read it.
     QStringEncoder gb18030("GB18030");
     if (!gb18030.isValid())

@@ -52,7 +52,8 @@ ReadResult readPlaylistFile(const QString &path);
 // ending in CR LF. Reads each entry text afresh from the list (the scans may yield).
 QString playlistTextFromList(QListWidget *list);
 QString playlistTextFromEntries(const QStringList &entries);
-QByteArray encodePlaylistText(const QString &text); // GB18030, no BOM
+// GB18030, no BOM; UTF-8 for a list named ".m3u8", which every reader takes as UTF-8.
+QByteArray encodePlaylistText(const QString &text, const QString &listPath = QString());
 
 struct WriteResult
 {

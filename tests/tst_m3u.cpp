@@ -398,14 +398,19 @@ private slots:
         QTest::addColumn<QString>("entry");
         QTest::addColumn<int>("saves");
         QTest::addColumn<QStringList>("reloaded");
+        QTest::addColumn<QString>("listName");
 
-        QTest::newRow("list form") << u"T     (C:\\a.mp3)"_s << 1 << QStringList{u"T          (C:\\a.mp3)"_s};
+        QTest::newRow("list form") << u"T     (C:\\a.mp3)"_s << 1 << QStringList{u"T          (C:\\a.mp3)"_s} << u"roundtrip.m3u"_s;
         QTest::newRow("list form, three saves") << u"T     (C:\\a.mp3)"_s << 3
-                                                << QStringList{u"T"_s + QString(20, u' ') + u"(C:\\a.mp3)"_s};
+                                                << QStringList{u"T"_s + QString(20, u' ') + u"(C:\\a.mp3)"_s} << u"roundtrip.m3u"_s;
         QTest::newRow("file form") << u"Song.mp3          (/m/Song.mp3)"_s << 1
-                                   << QStringList{u"Song.mp3"_s + QString(15, u' ') + u"(/m/Song.mp3)"_s};
-        QTest::newRow("chinese") << u"中文     (/音乐/歌.mp3)"_s << 1 << QStringList{u"中文          (/音乐/歌.mp3)"_s};
-        QTest::newRow("lower-case path is not read back") << u"T     (c:\\a.mp3)"_s << 1 << QStringList();
+                                   << QStringList{u"Song.mp3"_s + QString(15, u' ') + u"(/m/Song.mp3)"_s} << u"roundtrip.m3u"_s;
+        QTest::newRow("chinese") << u"中文     (/音乐/歌.mp3)"_s << 1 << QStringList{u"中文          (/音乐/歌.mp3)"_s} << u"roundtrip.m3u"_s;
+        QTest::newRow("lower-case path is not read back") << u"T     (c:\\a.mp3)"_s << 1 << QStringList() << u"roundtrip.m3u"_s;
+        // A ".m3u8" list is read as UTF-8, so it is written so: 猫毛 in GB18030 would read as "èë".
+        QTest::newRow("m3u8 named list") << u"猫毛     (/gone/猫毛.mp3)"_s << 2
+                                        << QStringList{u"猫毛"_s + QString(15, u' ') + u"(/gone/猫毛.mp3)"_s}
+                                        << u"roundtrip.m3u8"_s;
     }
 
     void roundTrips()
@@ -413,10 +418,11 @@ private slots:
         QFETCH(QString, entry);
         QFETCH(int, saves);
         QFETCH(QStringList, reloaded);
-        const QString path = tempPath(u"roundtrip.m3u"_s);
+        QFETCH(QString, listName);
+        const QString path = tempPath(listName);
         QStringList entries{entry};
         for (int i = 0; i < saves; ++i) {
-            const WriteResult written = writeFileAtomically(path, encodePlaylistText(playlistTextFromEntries(entries)));
+            const WriteResult written = writeFileAtomically(path, encodePlaylistText(playlistTextFromEntries(entries), path));
             QVERIFY2(written.ok, qPrintable(written.error));
             const ReadResult read = readPlaylistFile(path);
             QVERIFY(read.ok);
