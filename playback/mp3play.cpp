@@ -640,26 +640,33 @@ Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::mak
 
 Mp3Play::~Mp3Play()
 {
+    if (d->reader.joinable()) {
+        std::unique_lock lock(d->mutex);
+        d->quit = true;
+        d->readerWake.notify_all();
+        // A reader on a stalled disk is left to end by itself after a short wait: it
+        // touches nothing of the engine's once `quit` is set.
+        const bool done = d->wake.wait_for(lock, kWorkerQuitWait, [this] { return d->readerDone; });
+        lock.unlock();
+        if (done)
+            d->reader.join();
+        else
+            d->reader.detach();
+    }
+    if (!d->worker.joinable())
+        return;
     std::unique_lock lock(d->mutex);
     d->quit = true;
     d->wake.notify_all();
-    d->readerWake.notify_all();
     // A worker stuck in the output (a frozen sound server) would keep the program alive
-    // for as long as the server is stopped, a reader on a stalled disk likewise. After a
-    // short wait they are left to end by themselves: they touch nothing of the engine's
-    // once `quit` is set.
-    const auto deadline = SteadyClock::now() + kWorkerQuitWait;
-    const bool workerDone = d->wake.wait_until(lock, deadline, [this] { return d->workerDone || !d->worker.joinable(); });
-    const bool readerDone = d->wake.wait_until(lock, deadline, [this] { return d->readerDone || !d->reader.joinable(); });
+    // for as long as the server is stopped. After a short wait it is left to end by
+    // itself: it touches nothing of the engine's once `quit` is set.
+    const bool done = d->wake.wait_for(lock, kWorkerQuitWait, [this] { return d->workerDone; });
     lock.unlock();
-    for (auto [thread, done] : {std::pair{&d->worker, workerDone}, std::pair{&d->reader, readerDone}}) {
-        if (!thread->joinable())
-            continue;
-        if (done)
-            thread->join();
-        else
-            thread->detach();
-    }
+    if (done)
+        d->worker.join();
+    else
+        d->worker.detach();
 }
 
 void Mp3Play::Stop()
