@@ -26,6 +26,8 @@ void Form1::connectPlayer()
     connect(entries, &QAbstractItemModel::rowsInserted, m_player.get(), changed);
     connect(entries, &QAbstractItemModel::rowsRemoved, m_player.get(), changed);
     connect(entries, &QAbstractItemModel::modelReset, m_player.get(), changed);
+    // Stop, play and the toolbar's commands change what the end of a track starts.
+    connect(m_player.get(), &Player::transportChanged, m_playback.get(), &PlaybackHandlers::nextTrackMayHaveChanged);
 }
 
 } // namespace velmora

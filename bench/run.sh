@@ -65,6 +65,18 @@ audio = open(sys.argv[1], "rb").read()
 open(sys.argv[2], "wb").write(b"ID3\3\0\0" + syncsafe(len(frames)) + frames + audio)
 PY
 fi
+# A steady tone cut into five tracks of 1.2 s (528 cycles each) for the holes at track
+# changes; lame puts its encoder delay and padding into the header.
+if [[ ! -s $media/cut_tone_4.mp3 ]]; then
+  sox -V1 -n -r 44100 -c 2 -b 16 "$media/cut_tone.wav" synth 6 sine 440 vol 0.5
+  for i in 0 1 2 3 4; do
+    sox -V1 "$media/cut_tone.wav" "$media/cut_tone_$i.wav" trim "$(awk -v i="$i" 'BEGIN { print i * 1.2 }')" 1.2
+    lame --quiet -b 192 "$media/cut_tone_$i.wav" "$media/cut_tone_$i.tmp.mp3"
+    mv -- "$media/cut_tone_$i.tmp.mp3" "$media/cut_tone_$i.mp3"
+    rm -f -- "$media/cut_tone_$i.wav"
+  done
+  rm -f -- "$media/cut_tone.wav"
+fi
 make_mp3 silence_then_tone -n -r 44100 -c 2 -b 16 "$media/silence_then_tone.wav" \
   synth 15 sine 660 vol 0.5 fade t 0.01 15 0.01 pad 15
 

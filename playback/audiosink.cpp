@@ -68,9 +68,9 @@ void PlayoutEstimate::wrote(qint64 frames, SteadyClock::time_point now)
     m_mark = now;
 }
 
-SteadyClock::time_point PlayoutEstimate::drainedAt() const
+SteadyClock::time_point PlayoutEstimate::drainedAt(qint64 framesFromEnd) const
 {
-    return m_mark + framesToDuration(m_pendingAtMark);
+    return m_mark + framesToDuration(std::max(0.0, m_pendingAtMark - double(framesFromEnd)));
 }
 
 SteadyClock::time_point PlayoutEstimate::roomAt() const

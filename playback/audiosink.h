@@ -42,7 +42,8 @@ public:
     void clear(); // the output was emptied
     void wrote(qint64 frames, SteadyClock::time_point now);
     qint64 pending(SteadyClock::time_point now) const;
-    SteadyClock::time_point drainedAt() const;
+    // When all but the last `framesFromEnd` frames written will have been heard.
+    SteadyClock::time_point drainedAt(qint64 framesFromEnd = 0) const;
     // When the buffer has room again (for an output that does not block by itself).
     SteadyClock::time_point roomAt() const;
 
@@ -77,6 +78,8 @@ public:
     qint64 pendingFrames(SteadyClock::time_point now) const { return m_estimate.pending(now); }
     // When the last frame written will have been heard.
     SteadyClock::time_point drainedAt() const { return m_estimate.drainedAt(); }
+    // When all but the last `framesFromEnd` PCM frames written will have been heard.
+    SteadyClock::time_point heardAt(qint64 framesFromEnd) const { return m_estimate.drainedAt(framesFromEnd); }
 
 protected:
     explicit AudioSink(bool paced) : m_paced(paced) {}

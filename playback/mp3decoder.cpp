@@ -124,8 +124,10 @@ bool Mp3Decoder::createHandle()
     m_handle.reset(mpg123_new(nullptr, &error));
     if (!m_handle)
         return false;
-    // Tags are read separately (id3tags.h); the decoder only steps over them.
-    mpg123_param(m_handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_SKIP_ID3V2, 0);
+    // Tags are read separately (id3tags.h); the decoder only steps over them. Gapless:
+    // the encoder's delay and padding (LAME/Xing header) are cut, so that tracks cut
+    // from one recording join up without a click or a hole.
+    mpg123_param(m_handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_SKIP_ID3V2 | MPG123_GAPLESS, 0);
     return true;
 }
 

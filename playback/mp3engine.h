@@ -33,6 +33,13 @@ public:
     // Why the last OpenFile failed, in words for the user; empty after a success.
     virtual QString GetLastError() = 0;
 
+    // The track that the end of the open one will start, as far as the window can tell
+    // now (empty: none). The engine may read it ahead and play it on behind the open
+    // track's last sample; PlaybackEnded still comes when that sample is heard, and the
+    // window's Stop, OpenFile of that path and Play then carry on without a break. Any
+    // other command drops what was read ahead.
+    virtual void SetNextTrack(const QString &path) = 0;
+
 signals:
     void PositionChanged(qint32 frame);
     void PlaybackEnded();

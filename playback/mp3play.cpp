@@ -166,8 +166,13 @@ struct Mp3Play::Impl
     Impl(Mp3Play *owner, Output output) : q(owner), output(output) {}
 
     // Called with `mutex` held by every UI-thread operation that changes what is
-    // (to be) heard: events the worker posted before no longer apply.
-    void invalidateEvents() { generation.fetch_add(1); }
+    // (to be) heard: events the worker posted before no longer apply, and a next track
+    // taken on just before is not the worker's to carry on with.
+    void invalidateEvents()
+    {
+        generation.fetch_add(1);
+        adoptChain = false;
+    }
 
     // The worker shares the state it uses, so that it can be left behind (see ~Mp3Play).
     static void ensureWorker(const std::shared_ptr<Impl> &self)
@@ -175,11 +180,20 @@ struct Mp3Play::Impl
         if (!self->worker.joinable())
             self->worker = std::thread([self] { self->run(); });
     }
+    static void ensureReader(const std::shared_ptr<Impl> &self)
+    {
+        if (!self->reader.joinable())
+            self->reader = std::thread([self] { self->readAhead(); });
+    }
 
     void postPosition(quint64 eventGeneration, qint64 frame);
     void postEnd(quint64 eventGeneration);
     void reportNoSound(const QString &reason);
     void run();
+    void readAhead();
+    bool playOnIntoNext();
+    bool nextBeingRead() const { return !nextWanted.isEmpty() && nextRead != nextRequest; }
+    void dropNext();
     void chooseOutput(std::unique_lock<std::mutex> &lock, bool starting, Timeline &timeline);
     bool writeToOutput(std::vector<std::uint8_t> &pcm, const PcmFormat &format);
     bool finishTrack(std::unique_lock<std::mutex> &lock, quint64 runGeneration, Timeline &timeline);
@@ -213,6 +227,28 @@ struct Mp3Play::Impl
     bool quit = false;
     bool workerDone = false;
 
+    // The next track, read ahead and played on behind the open one. Under `mutex`.
+    //   Queued:    its audio follows the open track's tail into the output;
+    //   Ended:     the open track's last sample has been heard, PlaybackEnded is posted;
+    //   Delivered: PlaybackEnded is being handled;
+    //   Stopped, Opened: the handler has called Stop, then OpenFile of the next track.
+    // Play then makes it the open track as it plays; anything else drops it (dropNext).
+    enum class Chain { None, Queued, Ended, Delivered, Stopped, Opened };
+    Chain chain = Chain::None;
+    std::unique_ptr<Mp3Decoder> endedDecoder; // the open track's, while `decoder` plays the next
+    QString chainedPath;
+    TrackTags chainedTags;
+    qint64 chainedFrames = 0; // PCM frames of the next track written to the output
+    bool adoptChain = false;  // the worker takes the next track's timeline as its own
+    QString nextWanted;       // the path the window expects next
+    quint64 nextRequest = 0;  // changes whenever that track is to be read (again)
+    quint64 nextRead = 0;     // the request `next` answers
+    std::unique_ptr<OpenedTrack> next;
+    QString nextPath;
+    std::condition_variable readerWake;
+    bool readerDone = false;
+    std::thread reader;
+
     // Worker thread only.
     std::unique_ptr<AudioSink> sink;
     bool silentForNow = false; // `sink` stands in for a device that is missing
@@ -238,10 +274,64 @@ void Mp3Play::Impl::postEnd(quint64 eventGeneration)
     QMetaObject::invokeMethod(
         q,
         [this, eventGeneration] {
-            if (generation.load() == eventGeneration)
-                emit q->PlaybackEnded();
+            if (generation.load() != eventGeneration)
+                return;
+            {
+                std::lock_guard lock(mutex);
+                if (chain == Chain::Ended)
+                    chain = Chain::Delivered;
+            }
+            const QPointer<Mp3Play> alive(q);
+            emit q->PlaybackEnded();
+            if (!alive)
+                return;
+            // The handler did not carry on with the track played on: back to what an
+            // end without it leaves.
+            std::lock_guard lock(mutex);
+            dropNext();
         },
         Qt::QueuedConnection);
+}
+
+// Called on the UI thread with `mutex` held, before any command but those that carry on
+// with the next track: what is queued of it goes, and it is read afresh if still wanted.
+void Mp3Play::Impl::dropNext()
+{
+    switch (chain) {
+    case Chain::None:
+        return;
+    case Chain::Queued:
+        // The open track is still heard: it plays on from there, without the next one.
+        decoder = std::move(endedDecoder);
+        decoder->seekFrame(audibleFrame);
+        break;
+    case Chain::Ended:
+    case Chain::Delivered:
+    case Chain::Stopped:
+        // The open track has ended: stopped and rewound, as an end leaves it.
+        decoder = std::move(endedDecoder);
+        decoder->seekFrame(0);
+        audibleFrame = 0;
+        transport = Transport::Stopped;
+        break;
+    case Chain::Opened:
+        // The next track is the open one now, stopped at its start.
+        decoder->seekFrame(0);
+        audibleFrame = 0;
+        transport = Transport::Stopped;
+        break;
+    }
+    if (chain != Chain::Opened && !nextWanted.isEmpty())
+        ++nextRequest;
+    chain = Chain::None;
+    endedDecoder.reset();
+    chainedPath.clear();
+    chainedTags = {};
+    flushOutput = true;
+    invalidateEvents();
+    // Notified under the lock: some callers return without notifying.
+    wake.notify_all();
+    readerWake.notify_all();
 }
 
 // Called with `mutex` held; reported once for each time the sound goes.
@@ -308,6 +398,51 @@ bool Mp3Play::Impl::writeToOutput(std::vector<std::uint8_t> &pcm, const PcmForma
     return sink->start(format) && sink->write(pcm.data(), pcm.size());
 }
 
+// The reader thread: reads the track the window expects next, so that its opening (a
+// scan of the whole file) is done before the open track ends.
+void Mp3Play::Impl::readAhead()
+{
+    std::unique_lock lock(mutex);
+    while (!quit) {
+        if (!nextBeingRead()) {
+            readerWake.wait(lock);
+            continue;
+        }
+        const quint64 request = nextRequest;
+        const QString path = nextWanted;
+        lock.unlock();
+        auto track = std::make_unique<OpenedTrack>(readTrack(path));
+        lock.lock();
+        if (request != nextRequest)
+            continue; // wanted no longer, or to be read again
+        nextRead = request;
+        next.reset();
+        if (track->status == OpenOk) {
+            next = std::move(track);
+            nextPath = path;
+        }
+        wake.notify_all();
+    }
+    readerDone = true;
+    wake.notify_all();
+}
+
+// Worker, `mutex` held, at the end of the open track's audio: the next track takes over
+// the decoder when it is read and fits the output as it is.
+bool Mp3Play::Impl::playOnIntoNext()
+{
+    if (chain != Chain::None || !next || nextPath != nextWanted || !(next->decoder->format() == decoder->format()))
+        return false;
+    endedDecoder = std::move(decoder);
+    decoder = std::move(next->decoder);
+    chainedPath = nextPath;
+    chainedTags = next->tags;
+    next.reset();
+    chainedFrames = 0;
+    chain = Chain::Queued;
+    return true;
+}
+
 // Waits for the tail of the track to be heard, then reports the end. False if a UI
 // operation came first.
 bool Mp3Play::Impl::finishTrack(std::unique_lock<std::mutex> &lock, quint64 runGeneration, Timeline &timeline)
@@ -331,8 +466,10 @@ void Mp3Play::Impl::run()
     std::unique_lock lock(mutex);
     quint64 runGeneration = generation.load() - 1;
     Timeline timeline;
+    Timeline nextTimeline; // the next track's, while it is played on behind the open one
     SteadyClock::time_point nextPosition;
     int errorRun = 0;
+    bool nextAllWritten = false;
     std::vector<std::uint8_t> pcm;
 
     while (!quit) {
@@ -362,18 +499,52 @@ void Mp3Play::Impl::run()
         const bool starting = currentGeneration != runGeneration;
         if (starting) {
             runGeneration = currentGeneration;
-            timeline.restart(audibleFrame);
+            if (adoptChain) {
+                // The track played on is the open one now; its audio is queued already.
+                adoptChain = false;
+                timeline = std::move(nextTimeline);
+                if (sink)
+                    audibleFrame = std::clamp<qint64>(timeline.audibleFrame(sink->pendingFrames(SteadyClock::now())),
+                                                      0, decoder->frameCount());
+            } else {
+                timeline.restart(audibleFrame);
+            }
+            nextTimeline.restart(0);
+            nextAllWritten = false;
             nextPosition = SteadyClock::now();
             errorRun = 0;
         }
         const auto stale = [&] { return quit || generation.load() != runGeneration; };
-        chooseOutput(lock, starting, timeline);
+        // The output stays as it is under a track played on, whose start is timed by it.
+        if (chain == Chain::None || !sink)
+            chooseOutput(lock, starting, timeline);
         if (stale())
             continue;
 
+        if (chain == Chain::Queued) {
+            const SteadyClock::time_point lastHeard = sink->heardAt(chainedFrames);
+            if (SteadyClock::now() >= lastHeard) {
+                const qint64 last = std::clamp<qint64>(timeline.audibleFrame(0), 0, endedDecoder->frameCount());
+                postPosition(runGeneration, last);
+                postEnd(runGeneration);
+                chain = Chain::Ended;
+                continue;
+            }
+            if (nextAllWritten) {
+                wake.wait_until(lock, lastHeard, stale);
+                continue;
+            }
+        } else if (chain != Chain::None && nextAllWritten) {
+            wake.wait(lock, stale); // until the window takes the track on, or drops it
+            continue;
+        }
+
         // A paced output is waited for here, where any UI operation can interrupt.
         if (sink->readyAt() > SteadyClock::now()) {
-            wake.wait_until(lock, sink->readyAt(), stale);
+            SteadyClock::time_point until = sink->readyAt();
+            if (chain == Chain::Queued)
+                until = std::min(until, sink->heardAt(chainedFrames));
+            wake.wait_until(lock, until, stale);
             continue;
         }
 
@@ -381,14 +552,32 @@ void Mp3Play::Impl::run()
         if (chunk.kind == Mp3Decoder::Chunk::Kind::Error && ++errorRun < kMaxDecodeErrorRun)
             continue;
         if (chunk.kind != Mp3Decoder::Chunk::Kind::Audio) {
+            if (chain != Chain::None) {
+                nextAllWritten = true;
+                continue;
+            }
+            if (!playOnIntoNext() && nextBeingRead()) {
+                // The next track may still be read in time while the tail plays.
+                wake.wait_until(lock, sink->drainedAt(), [&] { return stale() || !nextBeingRead(); });
+                if (stale())
+                    continue;
+                playOnIntoNext();
+            }
+            if (chain == Chain::Queued) {
+                errorRun = 0;
+                nextTimeline.restart(0);
+                continue;
+            }
             finishTrack(lock, runGeneration, timeline);
             continue;
         }
         errorRun = 0;
+        const bool forNext = chain != Chain::None;
+        Timeline &track = forNext ? nextTimeline : timeline;
         const PcmFormat format = decoder->format();
         const qint64 pcmFrames = qint64(chunk.bytes) / format.bytesPerFrame();
         if (pcmFrames == 0) {
-            timeline.add(chunk.frame, 0); // all encoder delay, trimmed away
+            track.add(chunk.frame, 0); // all encoder delay, trimmed away
             continue;
         }
         pcm.assign(chunk.data, chunk.data + chunk.bytes);
@@ -396,15 +585,31 @@ void Mp3Play::Impl::run()
         lock.unlock();
         const bool written = writeToOutput(pcm, format);
         lock.lock();
-        if (stale())
-            continue; // the top of the loop flushes what was just written
+        if (stale()) {
+            // Taken on by the window meanwhile: what was written belongs to it.
+            if (adoptChain && forNext && written)
+                track.add(chunk.frame, pcmFrames);
+            continue; // otherwise the top of the loop flushes what was just written
+        }
         if (!written) {
-            finishTrack(lock, runGeneration, timeline);
+            if (forNext)
+                nextAllWritten = true; // the open track's end is still reported
+            else
+                finishTrack(lock, runGeneration, timeline);
             continue;
         }
-        timeline.add(chunk.frame, pcmFrames);
+        track.add(chunk.frame, pcmFrames);
         const auto now = SteadyClock::now();
-        audibleFrame = std::clamp<qint64>(timeline.audibleFrame(sink->pendingFrames(now)), 0, decoder->frameCount());
+        qint64 pending = sink->pendingFrames(now);
+        const Mp3Decoder *heard = decoder.get();
+        if (forNext) {
+            chainedFrames += pcmFrames;
+            if (chain != Chain::Queued)
+                continue; // nothing to report until the window takes the track on
+            pending = std::max<qint64>(0, pending - chainedFrames);
+            heard = endedDecoder.get();
+        }
+        audibleFrame = std::clamp<qint64>(timeline.audibleFrame(pending), 0, heard->frameCount());
         if (now >= nextPosition) {
             postPosition(runGeneration, audibleFrame);
             // Keeps an even pace; after a stall, starts counting afresh.
@@ -435,6 +640,19 @@ Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::mak
 
 Mp3Play::~Mp3Play()
 {
+    if (d->reader.joinable()) {
+        std::unique_lock lock(d->mutex);
+        d->quit = true;
+        d->readerWake.notify_all();
+        // A reader on a stalled disk is left to end by itself after a short wait: it
+        // touches nothing of the engine's once `quit` is set.
+        const bool done = d->wake.wait_for(lock, kWorkerQuitWait, [this] { return d->readerDone; });
+        lock.unlock();
+        if (done)
+            d->reader.join();
+        else
+            d->reader.detach();
+    }
     if (!d->worker.joinable())
         return;
     std::unique_lock lock(d->mutex);
@@ -456,6 +674,12 @@ void Mp3Play::Stop()
     d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
+        if (d->chain == Impl::Chain::Delivered) {
+            // The end's handler moving on: the track played on keeps sounding for now.
+            d->chain = Impl::Chain::Stopped;
+            return;
+        }
+        d->dropNext();
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
         d->transport = Impl::Transport::Stopped;
@@ -472,6 +696,23 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
     d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
+        if (d->chain == Impl::Chain::Stopped && path == d->chainedPath) {
+            // The track played on since the last one ended: it is open and sounding.
+            d->chain = Impl::Chain::Opened;
+            d->endedDecoder.reset();
+            d->frameCount = d->decoder->frameCount();
+            d->durationMs = d->decoder->durationMs();
+            d->trackOpen = true;
+            d->path = path;
+            d->tags = d->chainedTags;
+            d->lastError.clear();
+            d->lastStatus = OpenOk;
+            ++d->openRequests;
+            // What follows it is for the window to say.
+            d->nextWanted.clear();
+            return OpenOk;
+        }
+        d->dropNext();
         // Resuming: the window reopens the paused track before playing it again.
         if (d->trackOpen && d->transport == Impl::Transport::Paused && path == d->path) {
             d->lastError.clear();
@@ -528,11 +769,23 @@ void Mp3Play::Play()
     }
     {
         std::lock_guard lock(d->mutex);
-        if (d->transport == Impl::Transport::Playing)
-            return;
-        d->transport = Impl::Transport::Playing;
-        d->audibleFrame = d->decoder->tellFrame();
-        d->invalidateEvents();
+        if (d->chain == Impl::Chain::Opened) {
+            // Carries on with what is queued of it; its events start from here.
+            d->chain = Impl::Chain::None;
+            d->chainedPath.clear();
+            d->chainedTags = {};
+            d->audibleFrame = 0;
+            d->invalidateEvents();
+            d->adoptChain = true;
+        } else {
+            if (d->chain != Impl::Chain::Queued)
+                d->dropNext();
+            if (d->transport == Impl::Transport::Playing)
+                return;
+            d->transport = Impl::Transport::Playing;
+            d->audibleFrame = d->decoder->tellFrame();
+            d->invalidateEvents();
+        }
     }
     Impl::ensureWorker(d);
     d->wake.notify_all();
@@ -543,6 +796,7 @@ void Mp3Play::Pause()
     d->nothingToPlay->stop();
     {
         std::lock_guard lock(d->mutex);
+        d->dropNext();
         if (d->transport != Impl::Transport::Playing)
             return;
         // Resume where the listener is, not where the decoder had got to.
@@ -560,6 +814,7 @@ void Mp3Play::SeekFrame(qint32 frame)
         return;
     {
         std::lock_guard lock(d->mutex);
+        d->dropNext();
         const qint64 target = std::clamp<qint64>(frame, 0, d->frameCount);
         d->decoder->seekFrame(target);
         d->audibleFrame = target;
@@ -568,6 +823,24 @@ void Mp3Play::SeekFrame(qint32 frame)
         d->invalidateEvents();
     }
     d->wake.notify_all();
+}
+
+void Mp3Play::SetNextTrack(const QString &path)
+{
+    {
+        std::lock_guard lock(d->mutex);
+        if (path == d->nextWanted)
+            return;
+        d->nextWanted = path;
+        ++d->nextRequest;
+        d->next.reset();
+        if (d->chain == Impl::Chain::Queued && path != d->chainedPath)
+            d->dropNext();
+    }
+    if (!path.isEmpty())
+        Impl::ensureReader(d);
+    d->wake.notify_all();
+    d->readerWake.notify_all();
 }
 
 qint32 Mp3Play::GetFrameCount()

@@ -29,6 +29,7 @@ public:
     QString GetArtist() override;
     QString GetAlbum() override;
     QString GetLastError() override;
+    void SetNextTrack(const QString &path) override;
 
 private:
     struct Impl;

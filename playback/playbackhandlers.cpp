@@ -68,6 +68,32 @@ PlaybackHandlers::PlaybackHandlers(PlayerVars &vars, const PlayerControls &contr
     : QObject(parent), m_vars(vars), m_ui(controls),
       m_timePanelWidth(controls.timePanel->minimumWidth()), m_framePanelWidth(controls.framePanel->minimumWidth())
 {
+    m_nextTrackHint.setSingleShot(true);
+    m_nextTrackHint.setInterval(0);
+    connect(&m_nextTrackHint, &QTimer::timeout, this, &PlaybackHandlers::tellNextTrack);
+    const QAbstractItemModel *entries = m_ui.List1->model();
+    connect(entries, &QAbstractItemModel::rowsInserted, this, &PlaybackHandlers::nextTrackMayHaveChanged);
+    connect(entries, &QAbstractItemModel::rowsRemoved, this, &PlaybackHandlers::nextTrackMayHaveChanged);
+    connect(entries, &QAbstractItemModel::rowsMoved, this, &PlaybackHandlers::nextTrackMayHaveChanged);
+    connect(entries, &QAbstractItemModel::dataChanged, this, &PlaybackHandlers::nextTrackMayHaveChanged);
+    connect(entries, &QAbstractItemModel::modelReset, this, &PlaybackHandlers::nextTrackMayHaveChanged);
+}
+
+// The track the end of this one starts, by the rule Mp3Play1_PlaybackEnded follows,
+// as the list stands now; none when the end starts nothing.
+void PlaybackHandlers::tellNextTrack()
+{
+    QString next;
+    if (m_vars.RePlay) {
+        next = m_vars.MP3File;
+        const EndOfTrackStep step = stepAtEndOfTrack(m_vars.RoundPlay, m_ui.List1->count());
+        const QListWidgetItem *item = step.takesEntry ? m_ui.List1->item(step.roundPlay) : nullptr;
+        if (item) {
+            if (const auto path = EntryPathOf(item->text()))
+                next = *path;
+        }
+    }
+    m_ui.Mp3Play1->SetNextTrack(next);
 }
 
 void PlaybackHandlers::showCaption()
@@ -139,6 +165,7 @@ void PlaybackHandlers::StartLoadedList(qint32 listPosition, const Steps &steps)
     steps([&] { m_ui.munPause->setEnabled(true); });
     steps([&] { m_ui.Slider1->setEnabled(true); });
     m_vars.RoundPlay = listPosition;
+    nextTrackMayHaveChanged();
 }
 
 void PlaybackHandlers::startSelectedEntry(bool firstSelectedWins)
@@ -171,6 +198,7 @@ void PlaybackHandlers::playCurrentTrack()
     m_ui.Slider1->setEnabled(true);
     m_ui.runPlay->setEnabled(false);
     m_ui.munPause->setEnabled(true);
+    nextTrackMayHaveChanged();
 }
 
 void PlaybackHandlers::runPlay_Click()
@@ -205,6 +233,7 @@ void PlaybackHandlers::resumeTrack()
     openCurrentTrack();
     m_ui.Mp3Play1->Play();
     m_ui.munPause->setText(kPauseCaption);
+    nextTrackMayHaveChanged();
 }
 
 void PlaybackHandlers::Mp3Play1_PositionChanged(qint32 frame)

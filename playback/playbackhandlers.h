@@ -4,6 +4,7 @@
 #include "steps.h"
 
 #include <QObject>
+#include <QTimer>
 
 namespace velmora {
 
@@ -39,6 +40,9 @@ public:
     void skipEntries(int step);
     // Seeks as a click on the slider at that frame does.
     void seekToFrame(qint32 frame);
+    // The list, the play mode or the track changed: the engine is told, once the command
+    // at hand is done, which track the end of this one will start.
+    void nextTrackMayHaveChanged() { m_nextTrackHint.start(); }
 
 public slots:
     void runPlay_Click();
@@ -61,6 +65,7 @@ private:
     void showFrameCount();
     // Opens MP3File, plays it and shows it as the playing track.
     void playCurrentTrack();
+    void tellNextTrack();
 
     PlayerVars &m_vars;
     PlayerControls m_ui;
@@ -72,6 +77,7 @@ private:
     // Opens that failed one after the other since a track last opened or the user last
     // started one: a whole round of them means nothing in the list can be played.
     qint64 m_failedOpensInARow = 0;
+    QTimer m_nextTrackHint;
 };
 
 } // namespace velmora

@@ -63,6 +63,7 @@ public:
     QString GetArtist() override { return m_real->GetArtist(); }
     QString GetAlbum() override { return m_real->GetAlbum(); }
     QString GetLastError() override { return m_real->GetLastError(); }
+    void SetNextTrack(const QString &path) override { m_real->SetNextTrack(path); }
 
     Mp3Engine &real() const { return *m_real; }
 

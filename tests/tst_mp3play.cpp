@@ -79,6 +79,7 @@ private slots:
     void staleEventsAreNeverDelivered_data();
     void staleEventsAreNeverDelivered();
     void staleEndIsNeverDelivered();
+    void continuousPlay_data();
     void continuousPlay();
     void junkInTheMiddleDoesNotEndEarly();
     void destroyingWhilePlaying();
@@ -505,10 +506,33 @@ void TestMp3Play::staleEndIsNeverDelivered()
     QCOMPARE(log.positions.size(), 0);
 }
 
+void TestMp3Play::continuousPlay_data()
+{
+    // What the window tells the engine will follow each track: nothing, the track it
+    // then opens (played on without a break), or another one (dropped at the end).
+    QTest::addColumn<QString>("told");
+    for (const char *told : {"nothing", "the next track", "another track"})
+        QTest::newRow(told) << QString::fromLatin1(told);
+}
+
 void TestMp3Play::continuousPlay()
 {
+    QFETCH(QString, told);
     Mp3Play engine(Mp3Play::Output::Silent);
     const QStringList tracks = {fixture("short_a.mp3"), fixture("short_b.mp3"), fixture("short_c.mp3")};
+    // As a track opened on its own shows them.
+    QList<QPair<qint32, qint32>> shown;
+    for (const QString &track : tracks) {
+        Mp3Play probe(Mp3Play::Output::Silent);
+        QCOMPARE(probe.OpenFile(track, QString()), qint16(0));
+        shown.append({probe.GetFrameCount(), probe.GetDuration()});
+    }
+    const auto tellNext = [&](int next) {
+        if (told == "the next track")
+            engine.SetNextTrack(tracks.value(next));
+        else if (told == "another track")
+            engine.SetNextTrack(fixture("tone_880.mp3"));
+    };
     EventLog log(engine);
     int next = 1;
     struct Start
@@ -525,9 +549,12 @@ void TestMp3Play::continuousPlay()
         QCOMPARE(engine.OpenFile(tracks.at(next++), QString()), qint16(0));
         starts.append({log.now(), log.positions.size()});
         engine.Play();
+        QCOMPARE(qMakePair(engine.GetFrameCount(), engine.GetDuration()), shown.at(next - 1));
+        tellNext(next);
     });
     QCOMPARE(engine.OpenFile(tracks.first(), QString()), qint16(0));
     engine.Play();
+    tellNext(1);
     QTRY_COMPARE_WITH_TIMEOUT(log.ends.size(), 3, 8000);
     QVERIFY2(std::abs(log.ends.last() - 3000) <= 500, qPrintable(QString::number(log.ends.last())));
     // Each track's first position comes right after its start.

@@ -114,8 +114,13 @@ void PlaybackTest::continuousPlaySequence()
     w.form->vars().MP3File = playing;
     w.form->vars().RoundPlay = roundPlay;
     w.form->vars().RePlay = true;
-    for (int i = 0; i < next.size(); ++i)
+    for (int i = 0; i < next.size(); ++i) {
         w.engine->endTrack();
+        // Once the end is handled, the engine learns which track the next end starts.
+        w.engine->nextTracks.clear();
+        QTRY_VERIFY(!w.engine->nextTracks.isEmpty());
+        QCOMPARE(w.engine->nextTracks.last(), next.value(i + 1, w.engine->nextTracks.last()));
+    }
     QCOMPARE(openedPaths(*w.engine), next);
 }
 

@@ -17,6 +17,14 @@
                                               first moment at or after S seconds at which the
                                               recording is audible (5 ms steps); exit status 1
                                               when never
+  audio_analysis.py holes WAV --tracks S,S,... [--after S]
+                                              for a steady tone cut into tracks of those
+                                              lengths (s) and played one after the other from
+                                              the first sound at or after S: one line per track
+                                              change, "change N at T s: HOLE ms" (0 when none),
+                                              where a hole is 0.5 ms or more (4 samples at
+                                              8 kHz) below 8 % of the tone's amplitude within
+                                              0.1 s of the change; exit status 1 when any
   audio_analysis.py record RAW ANCHOR CMD...  runs CMD (a recorder writing raw 16-bit mono
                                               44.1 kHz to its output) until SIGTERM, keeps the
                                               samples in RAW and writes to ANCHOR the wall-clock
@@ -155,6 +163,32 @@ def sound_from(samples, rate, start, min_db, step=0.005):
     return None
 
 
+def longest_hole(samples, rate, start, end, share):
+    """Longest run (s) of samples below `share` in [start, end) seconds."""
+    longest = run = 0
+    for s in samples[max(0, int(start * rate)):int(end * rate)]:
+        run = run + 1 if abs(s) < share else 0
+        longest = max(longest, run)
+    return longest / rate
+
+
+def holes_at_changes(samples, rate, tracks, after, around=0.1, share=0.08, min_hole=0.0005):
+    """[(change time, hole length)] for each change between the tracks that follow the
+    first sound at or after `after`. A tone that plays on without a break keeps every
+    change where the track lengths put it, so 0.1 s either side is ample."""
+    onset = sound_from(samples, rate, after, -40.0, step=0.001)
+    if onset is None or onset < after + 0.01:
+        return None  # no sound, or the recording began after it
+    loud = sorted(abs(s) for s in samples[int(onset * rate):int((onset + sum(tracks)) * rate)])
+    amplitude = loud[int(len(loud) * 0.99)] if loud else 0.0
+    changes, at = [], onset
+    for length in tracks[:-1]:
+        at += length
+        hole = longest_hole(samples, rate, at - around, at + around, share * amplitude)
+        changes.append((at, hole if hole >= min_hole else 0.0))
+    return changes
+
+
 def record(raw_path, anchor_path, command, rate=44100):
     """Timestamps what the recorder delivers: a chunk that ends with sample n arrives no
     earlier than sample n was heard, so the smallest (arrival - n / rate) is the best
@@ -191,7 +225,7 @@ def main():
         return record(sys.argv[2], sys.argv[3], sys.argv[4:])
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("command", choices=["level", "freq", "timeline", "find-tone",
-                                                "silent-from", "sound-from"])
+                                                "silent-from", "sound-from", "holes"])
     parser.add_argument("wav")
     parser.add_argument("value", nargs="?", type=float,
                         help="timeline: window length in s; find-tone: frequency in Hz")
@@ -199,6 +233,7 @@ def main():
     parser.add_argument("--after", type=float, default=0.0)
     parser.add_argument("--min-db", type=float, default=None)
     parser.add_argument("--hold", type=float, default=0.4)
+    parser.add_argument("--tracks", default="")
     args = parser.parse_args()
 
     samples, rate = read_wav(args.wav)
@@ -216,6 +251,14 @@ def main():
         if start is None:
             return 1
         print(f"{start:.3f}")
+    elif args.command == "holes":
+        changes = holes_at_changes(samples, rate, [float(t) for t in args.tracks.split(",") if t], args.after)
+        if changes is None:
+            print("no start of the sound in the recording")
+            return 1
+        for number, (at, hole) in enumerate(changes, 1):
+            print(f"change {number} at {at:.3f} s: {hole * 1000:.1f} ms")
+        return 1 if any(hole for _, hole in changes) else 0
     elif args.command == "silent-from":
         start = silent_from(samples, rate, args.value or 0.0, args.hold,
                             -50.0 if args.min_db is None else args.min_db)

@@ -3,7 +3,8 @@
 # tray menu's "暂停播放"/"继续播放" pause and resume in place, the toolbar's "暂停" and
 # "停止" silence the sound server at once, and "播放" after "停止" starts the same
 # track from its beginning. The track changes pitch every four seconds, so the
-# recording tells where in the track the sound is.
+# recording tells where in the track the sound is. Last, continuous play runs from one
+# track into the next without a hole.
 source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 
 # How soon after the click the sink must be silent: the sound server's buffer is
@@ -106,3 +107,36 @@ for hz in 660 880 1320; do
     || e2e_fail "play after stop: $hz Hz at ${other}s came before the start of the track (${first_440}s)"
 done
 e2e_log "resumed sound at ${back}s (resume at ${t}s); replay clicked at ${replay}s, sound from ${onset}s, 440 Hz from ${first_440}s"
+
+# ---- no hole between tracks: a steady 440 Hz tone cut into two tracks and another cut
+# into five (each part a whole number of cycles, so that any part may follow any other)
+# plays on from one track into the next without a single silent sample between them.
+velmora_stop
+cut_tone() { # NAME PARTS SECONDS_EACH: prints the parts' paths
+  local dir=$VELMORA_E2E_DIR/tones i
+  mkdir -p -- "$dir"
+  sox -V1 -n -r 44100 -c 2 -b 16 "$dir/$1.wav" synth "$(awk -v n="$2" -v s="$3" 'BEGIN { print n * s }')" sine 440 vol 0.5
+  for ((i = 0; i < $2; i++)); do
+    sox -V1 "$dir/$1.wav" "$dir/$1.$i.wav" trim "$(awk -v i="$i" -v s="$3" 'BEGIN { print i * s }')" "$3"
+    # lame writes its encoder delay and padding into the header, for a decoder to cut.
+    lame --quiet -b 192 "$dir/$1.$i.wav" "$dir/$1.$i.mp3"
+    echo "$dir/$1.$i.mp3"
+  done
+}
+mapfile -t halves < <(cut_tone halves 2 1.5)
+mapfile -t fifths < <(cut_tone fifths 5 0.6)
+app=$(velmora_prepare)
+velmora_write_playlist "$app" "${halves[@]}" "${fifths[@]}"
+e2e_record_start gapless
+until [[ -s $VELMORA_E2E_DIR/gapless.raw ]]; do sleep 0.05; done # recording before the first sound
+velmora_start "$app"
+velmora_wait_window 15
+# The start-up appends an entry for the first track: the list goes round to it after the fifths.
+velmora_wait_title "Velmora--${fifths[4]}" 20
+velmora_wait_title "Velmora--${halves[0]}" 5
+sleep 0.3
+velmora_stop
+wav=$(e2e_record_stop gapless)
+changes=$(python3 "$E2E_LIB_DIR/audio_analysis.py" holes "$wav" --tracks 1.5,1.5,0.6,0.6,0.6,0.6,0.6,0.3) \
+  || e2e_fail "a hole at a track change:"$'\n'"$changes"
+e2e_log "track changes, each without a hole:"$'\n'"$changes"

@@ -44,6 +44,9 @@ public:
     QString GetArtist() override { record(QStringLiteral("GetArtist")); return current().artist; }
     QString GetAlbum() override { record(QStringLiteral("GetAlbum")); return current().album; }
     QString GetLastError() override { return current().openStatus ? QStringLiteral("文件不存在") : QString(); }
+    // Kept apart from `calls`: a hint, not a command.
+    void SetNextTrack(const QString &path) override { nextTracks << path; }
+    QStringList nextTracks;
 
     // Only the calls that change playback, without the getters.
     QStringList commands() const
