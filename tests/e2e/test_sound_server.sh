@@ -13,13 +13,15 @@ app=$(velmora_prepare)
 velmora_write_playlist "$app" "$(e2e_steps_mp3 low 440:5)" "$(e2e_steps_mp3 mid 660:5)" \
   "$(e2e_steps_mp3 high 880:5)"
 
+# The labels are read whole before they are searched: grep -q leaving early would break
+# the reader's pipe and fail the reading.
 no_sound_reported() {
-  local deadline=$((SECONDS + 5))
-  until e2e_a11y showing label | grep -q '^没有声音输出：'; do
-    ((SECONDS < deadline)) || e2e_fail "$1: no report in the status bar: '$(e2e_a11y showing label)'"
+  local deadline=$((SECONDS + 5)) labels
+  until labels=$(e2e_a11y showing label) && grep -q '^没有声音输出：' <<<"$labels"; do
+    ((SECONDS < deadline)) || e2e_fail "$1: no report in the status bar: '$labels'"
     sleep 0.1
   done
-  e2e_a11y showing label | grep -q '^帧数: ' || e2e_fail "$1: the frames panel is hidden: $(e2e_a11y showing label)"
+  grep -q '^帧数: ' <<<"$labels" || e2e_fail "$1: the frames panel is hidden: $labels"
 }
 
 # Starts the server again; SOUND_DELAY: how long after that the player's stream is back
