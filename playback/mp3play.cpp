@@ -640,33 +640,25 @@ Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::mak
 
 Mp3Play::~Mp3Play()
 {
-    if (d->reader.joinable()) {
+    // A thread stuck on a stalled disk (the reader) or in the output (a frozen sound
+    // server) would keep the program alive for as long as it stays stuck. After a short
+    // wait it is left to end by itself: it touches nothing of the engine's once `quit`
+    // is set. The reader goes first, as the worker may wait for what it reads.
+    const auto end = [this](std::thread &thread, std::condition_variable &wake, const bool &done) {
+        if (!thread.joinable())
+            return;
         std::unique_lock lock(d->mutex);
         d->quit = true;
-        d->readerWake.notify_all();
-        // A reader on a stalled disk is left to end by itself after a short wait: it
-        // touches nothing of the engine's once `quit` is set.
-        const bool done = d->wake.wait_for(lock, kWorkerQuitWait, [this] { return d->readerDone; });
+        wake.notify_all();
+        const bool ended = d->wake.wait_for(lock, kWorkerQuitWait, [&done] { return done; });
         lock.unlock();
-        if (done)
-            d->reader.join();
+        if (ended)
+            thread.join();
         else
-            d->reader.detach();
-    }
-    if (!d->worker.joinable())
-        return;
-    std::unique_lock lock(d->mutex);
-    d->quit = true;
-    d->wake.notify_all();
-    // A worker stuck in the output (a frozen sound server) would keep the program alive
-    // for as long as the server is stopped. After a short wait it is left to end by
-    // itself: it touches nothing of the engine's once `quit` is set.
-    const bool done = d->wake.wait_for(lock, kWorkerQuitWait, [this] { return d->workerDone; });
-    lock.unlock();
-    if (done)
-        d->worker.join();
-    else
-        d->worker.detach();
+            thread.detach();
+    };
+    end(d->reader, d->readerWake, d->readerDone);
+    end(d->worker, d->wake, d->workerDone);
 }
 
 void Mp3Play::Stop()
