@@ -83,8 +83,10 @@ int main(int argc, char *argv[])
     // Problems with the files, if any, are the newer news and take the report's place.
     velmora::openFromOutside(window, files);
     instance.setHandler([&window](const QStringList &handed) {
-        velmora::openFromOutside(window, handed);
-        window.munShow_Click();
+        window.player().submit([&window, handed] {
+            velmora::openFromOutside(window, handed);
+            window.munShow_Click();
+        });
     });
     // Without a session bus the player runs all the same. A second player takes an
     // MPRIS name of its own.

@@ -177,7 +177,9 @@ void DropImport::drop(const QStringList &paths)
     auto walk = std::unique_ptr<QThread>(QThread::create([this, paths] {
         const Found found = tracksIn(paths, m_cancel);
         if (!m_cancel)
-            QMetaObject::invokeMethod(this, [this, found] { append(found); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, found] { m_window->player().submit([this, found] { append(found); }); },
+                Qt::QueuedConnection);
     }));
     walk->start();
     m_walks.push_back(std::move(walk));

@@ -24,8 +24,6 @@ QString statusText(Transport transport)
     }
     return QStringLiteral("Stopped");
 }
-// How soon to look again when changes come while a track is being opened.
-constexpr int kOpeningRetryMs = 20;
 
 } // namespace
 
@@ -42,6 +40,7 @@ MprisService::MprisService(Player &player, std::function<void()> raise, std::fun
     connect(&m_player, &Player::transportChanged, &m_publish, qOverload<>(&QTimer::start));
     connect(&m_player, &Player::trackChanged, &m_publish, qOverload<>(&QTimer::start));
     connect(&m_player, &Player::entriesChanged, &m_publish, qOverload<>(&QTimer::start));
+    connect(&m_player, &Player::settled, &m_publish, qOverload<>(&QTimer::start));
     connect(&m_player, &Player::seeked, m_playerAdaptor, [this](qint32 frame) {
         emit m_playerAdaptor->Seeked(m_player.frameToUs(frame));
     });
@@ -105,12 +104,10 @@ MprisService::Published MprisService::current() const
 
 void MprisService::publishChanges()
 {
-    // Mid-command (a track being opened) the state is half changed: once it is done.
-    if (m_player.opening()) {
-        m_publish.start(kOpeningRetryMs);
+    // Mid-command (a track being opened) the state is half changed: published once the
+    // player has settled.
+    if (m_player.opening())
         return;
-    }
-    m_publish.setInterval(0);
     const Published now = current();
     QVariantMap changed;
     if (now.status != m_published.status)

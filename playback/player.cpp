@@ -36,6 +36,7 @@ public:
         const qint16 status = m_real->OpenFile(path, options);
         --m_player.m_opening;
         m_player.noteOpened(path, status == 0);
+        m_player.runWaitingSoon();
         return status;
     }
     void Play() override
@@ -208,7 +209,40 @@ void run(const std::function<void()> &action)
 }
 } // namespace
 
-void Player::play()
+void Player::submit(std::function<void()> command)
+{
+    if (busy()) {
+        m_waiting.push_back(std::move(command));
+        runWaitingSoon();
+        return;
+    }
+    ++m_running;
+    command();
+    --m_running;
+    runWaitingSoon();
+}
+
+// From the event loop, once the command in progress has returned: a call from inside
+// an open's events would run inside the handler that opens.
+void Player::runWaitingSoon()
+{
+    QMetaObject::invokeMethod(this, &Player::runWaiting, Qt::QueuedConnection);
+}
+
+void Player::runWaiting()
+{
+    while (!busy() && !m_waiting.empty()) {
+        const std::function<void()> command = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        ++m_running;
+        command();
+        --m_running;
+    }
+    if (!busy() && m_waiting.empty())
+        emit settled();
+}
+
+void Player::doPlay()
 {
     if (m_transport == Transport::Paused)
         run(m_actions.resume);
@@ -216,44 +250,67 @@ void Player::play()
         run(m_actions.play);
 }
 
-void Player::pause()
+void Player::doPause()
 {
     if (m_transport == Transport::Playing)
         run(m_actions.pause);
 }
 
+void Player::doSkip(int step)
+{
+    if (m_actions.skip)
+        m_actions.skip(step);
+}
+
+void Player::play()
+{
+    submit([this] { doPlay(); });
+}
+
+void Player::pause()
+{
+    submit([this] { doPause(); });
+}
+
 void Player::resume()
 {
-    if (m_transport == Transport::Paused)
-        run(m_actions.resume);
+    submit([this] {
+        if (m_transport == Transport::Paused)
+            run(m_actions.resume);
+    });
 }
 
 void Player::toggle()
 {
-    if (m_transport == Transport::Playing)
-        pause();
-    else
-        play();
+    submit([this] {
+        if (m_transport == Transport::Playing)
+            doPause();
+        else
+            doPlay();
+    });
 }
 
 void Player::stop()
 {
-    run(m_actions.stop);
+    submit([this] { run(m_actions.stop); });
 }
 
 void Player::next()
 {
-    if (m_actions.skip)
-        m_actions.skip(1);
+    submit([this] { doSkip(1); });
 }
 
 void Player::previous()
 {
-    if (m_actions.skip)
-        m_actions.skip(-1);
+    submit([this] { doSkip(-1); });
 }
 
 void Player::seekTo(qint64 positionUs)
+{
+    submit([this, positionUs] { doSeekTo(positionUs); });
+}
+
+void Player::doSeekTo(qint64 positionUs)
 {
     const qint64 frames = real().GetFrameCount();
     const qint64 length = lengthUs();
@@ -265,20 +322,24 @@ void Player::seekTo(qint64 positionUs)
 
 void Player::seekBy(qint64 offsetUs)
 {
-    if (!m_trackOpen)
-        return;
-    const qint64 position = positionUs();
-    // Compared before adding: an offset near the limits of its type would wrap round.
-    if (offsetUs > lengthUs() - position)
-        next();
-    else
-        seekTo(std::max<qint64>(position + offsetUs, 0));
+    submit([this, offsetUs] {
+        if (!m_trackOpen)
+            return;
+        const qint64 position = positionUs();
+        // Compared before adding: an offset near the limits of its type would wrap round.
+        if (offsetUs > lengthUs() - position)
+            doSkip(1);
+        else
+            doSeekTo(std::max<qint64>(position + offsetUs, 0));
+    });
 }
 
 void Player::open(const QString &path)
 {
-    if (m_actions.open)
-        m_actions.open(path);
+    submit([this, path] {
+        if (m_actions.open)
+            m_actions.open(path);
+    });
 }
 
 } // namespace velmora

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -72,6 +73,10 @@ public:
     // Relative seek; past the end of the track it moves on to the next entry.
     void seekBy(qint64 offsetUs);
     void open(const QString &path);
+    // Runs `command` now or, while another command is in progress (a track opening lets
+    // events run), right after it: commands from outside never run inside one another,
+    // and run in the order they came. Every command above goes through here.
+    void submit(std::function<void()> command);
 
 signals:
     void transportChanged(velmora::Transport transport);
@@ -80,6 +85,8 @@ signals:
     void seeked(qint32 frame);
     // Entries were added to the list or removed (emitted by the window).
     void entriesChanged();
+    // No command is in progress any more, and none waits: the state is whole again.
+    void settled();
 
 private:
     class Watched;
@@ -93,6 +100,14 @@ private:
     void notePosition(qint64 frame);
     void noteSeek(qint32 frame);
 
+    bool busy() const { return m_opening > 0 || m_running > 0; }
+    void runWaiting();
+    void runWaitingSoon();
+    void doPlay();
+    void doPause();
+    void doSkip(int step);
+    void doSeekTo(qint64 positionUs);
+
     Mp3Engine &real() const;
     qint64 lengthUs() const; // the open track's length
 
@@ -100,6 +115,8 @@ private:
     PlayerActions m_actions;
     Transport m_transport = Transport::Stopped;
     int m_opening = 0;
+    int m_running = 0;                         // commands running, the outermost first
+    std::deque<std::function<void()>> m_waiting; // commands that came meanwhile
     QString m_path;
     bool m_trackOpen = false;
     quint64 m_trackNumber = 0;

@@ -155,6 +155,11 @@ void PlayerTest::sameCommandFromEverySource_data()
     QTest::newRow("chosen entry: double-click") << "double-click B" << "playing" << pause << b << 1 << 100 << true;
     QTest::newRow("pause is ignored when paused") << "pause,pause" << "paused" << resume << a << 0 << 0 << true;
     QTest::newRow("play is ignored when playing") << "play" << "playing" << pause << a << 0 << 0 << true;
+    // "meanwhile X,Y": X is given while Y's track is being opened; it runs after Y.
+    QTest::newRow("stop during an open") << "meanwhile stop,next" << "stopped" << pause << b << 1 << 1 << false;
+    QTest::newRow("pause during an open") << "meanwhile pause,next" << "paused" << resume << b << 1 << 1 << true;
+    QTest::newRow("next during an open") << "meanwhile next,next" << "playing" << pause << a << 2 << 2 << true;
+    QTest::newRow("open during an open") << "meanwhile open C.mp3,next" << "playing" << pause << "C.mp3" << 0 << -1 << true;
 }
 
 void PlayerTest::sameCommandFromEverySource()
@@ -170,8 +175,10 @@ void PlayerTest::sameCommandFromEverySource()
     startTwoTracks(w);
     Player &player = w.form->player();
     QCOMPARE(player.transport(), Transport::Playing);
-    for (const QString &step : command.split(QLatin1Char(','))) {
-        if (step == QLatin1String("tray pause"))
+    std::function<void(const QString &)> give = [&](const QString &step) {
+        if (step.startsWith(QLatin1String("meanwhile ")))
+            w.engine->duringOpen = [&give, later = step.mid(10)] { give(later); };
+        else if (step == QLatin1String("tray pause"))
             w.form->munPause->trigger();
         else if (step == QLatin1String("toolbar pause"))
             w.form->Toolbar1_ButtonClick(4);
@@ -213,7 +220,12 @@ void PlayerTest::sameCommandFromEverySource()
         } else {
             QFAIL(qPrintable(step));
         }
-    }
+    };
+    for (const QString &step : command.split(QLatin1Char(',')))
+        give(step);
+    QTRY_VERIFY(!player.opening());
+    QCoreApplication::processEvents(); // what came during an open runs after it
+    QVERIFY(!w.engine->duringOpen);
     QCOMPARE(stateName(player.transport()), state);
     QCOMPARE(w.form->munPause->text(), pauseCaption);
     QCOMPARE(w.form->vars().MP3File, mp3File.startsWith(QLatin1Char('/')) ? mp3File : w.path(mp3File));

@@ -10,6 +10,8 @@ source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 BUS=org.mpris.MediaPlayer2.velmora
 OBJ=/org/mpris/MediaPlayer2
 SILENCE_WITHIN=0.050
+# Debian's usual limit of open files, which calls running inside one another exhausted.
+ulimit -n 1024
 
 mpris_call() { # METHOD ARGS...: a method of the Player interface (Quit: of the root one)
   local member=$1 iface=org.mpris.MediaPlayer2.Player
@@ -148,6 +150,43 @@ reply=$(gdbus call --session --dest $BUS --object-path $OBJ --method org.mpris.M
   file:t770.mp3 2>&1) || true
 [[ $reply == *org.freedesktop.DBus.Error.InvalidArgs* ]] || e2e_fail "OpenUri of a relative name: $reply"
 grep -qF '完整路径（file:t770.mp3）' <<<"$(e2e_a11y showing label)" || e2e_fail "no report: $(e2e_a11y showing label)"
+
+# ---- a burst of calls, sent without waiting: each runs after the one before (none
+# inside another's open), every one is answered, nothing piles up, and the last one
+# chosen plays
+last=$VELMORA_E2E_DIR/LAST.mp3
+cp -- "$(e2e_tone_mp3 660)" "$last"
+fds_before=$(ls /proc/"$VELMORA_PID"/fd | wc -l)
+"$E2E_SYSTEM_PYTHON" - "$BUS" "file://$last" <<'PY' || e2e_fail "the burst of MPRIS calls was not answered"
+import sys
+from gi.repository import Gio, GLib
+bus, last = sys.argv[1], sys.argv[2]
+conn = Gio.bus_get_sync(Gio.BusType.SESSION)
+calls = [("Next", None), ("Seek", GLib.Variant("(x)", (1000000,)))] * 750 + [("OpenUri", GLib.Variant("(s)", (last,)))]
+left = [len(calls)]
+errors = []
+loop = GLib.MainLoop()
+def done(source, result):
+    try:
+        source.call_finish(result)
+    except GLib.Error as error:
+        errors.append(error.message)
+    left[0] -= 1
+    if left[0] == 0:
+        loop.quit()
+for method, args in calls:
+    conn.call(bus, "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Player", method, args, None,
+              Gio.DBusCallFlags.NONE, 60000, None, done)
+GLib.timeout_add_seconds(90, loop.quit)
+loop.run()
+if left[0] or errors:
+    sys.exit(f"{left[0]} calls unanswered, errors: {errors[:3]}")
+PY
+velmora_alive || e2e_fail "the player died in the burst of calls"
+velmora_wait_title "Velmora--$last" 10
+fds_after=$(ls /proc/"$VELMORA_PID"/fd | wc -l)
+((fds_after <= fds_before + 8)) || e2e_fail "file descriptors grew in the burst: $fds_before before, $fds_after after"
+e2e_log "burst of 1501 calls answered; fds $fds_before before, $fds_after after"
 
 # ---- what was heard
 at() { e2e_rec_time sink "$1"; }

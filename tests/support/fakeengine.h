@@ -5,7 +5,9 @@
 #include <QHash>
 #include <QStringList>
 
+#include <functional>
 #include <stdexcept>
+#include <utility>
 
 namespace velmora::test {
 
@@ -27,12 +29,16 @@ public:
     Track defaultTrack{9000, 235000, QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Best"), 0};
     QString openPath;
     QString failingCall; // a call of this name throws, as a failing component would
+    // Runs inside the next OpenFile, as events do while a real engine reads the file.
+    std::function<void()> duringOpen;
 
     void Stop() override { record(QStringLiteral("Stop")); }
     qint16 OpenFile(const QString &path, const QString &options) override
     {
         record(QStringLiteral("OpenFile(%1,%2)").arg(path, options));
         openPath = path;
+        if (const std::function<void()> events = std::exchange(duringOpen, {}))
+            events();
         return current().openStatus;
     }
     void Play() override { record(QStringLiteral("Play")); }
