@@ -64,3 +64,5 @@ void frmAbout::cmdOK_Click()
 }
 
 } // namespace velmora
+
+#include "moc_aboutbox.cpp"

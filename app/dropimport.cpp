@@ -203,3 +203,5 @@ void DropImport::append(const Found &found)
 }
 
 } // namespace velmora
+
+#include "moc_dropimport.cpp"

@@ -152,3 +152,5 @@ void PlayerAdaptor::OpenUri(const QString &Uri)
 }
 
 } // namespace velmora
+
+#include "moc_mpris.cpp"

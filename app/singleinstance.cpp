@@ -77,3 +77,5 @@ void SingleInstance::Activate()
 }
 
 } // namespace velmora
+
+#include "moc_singleinstance.cpp"
