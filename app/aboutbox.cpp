@@ -6,12 +6,13 @@
 namespace velmora {
 
 namespace {
-constexpr int px(int twips) { return twips / 15; }
+// Designed in twips, 15 to a pixel, as the main window.
+constexpr int boxPx(int twips) { return twips / 15; }
 
 QLabel *makeLabel(const QString &text, int leftTwips, int topTwips, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
-    label->move(px(leftTwips), px(topTwips));
+    label->move(boxPx(leftTwips), boxPx(topTwips));
     label->adjustSize(); // one line, sized to its text
     return label;
 }
@@ -24,20 +25,20 @@ frmAbout::frmAbout(QWidget *owner)
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("关于"));
     setWindowIcon(owner ? owner->windowIcon() : QIcon(QStringLiteral(":/icons/velmora.png")));
-    setFixedSize(px(3720), px(1905));
+    setFixedSize(boxPx(3720), boxPx(1905));
     setModal(true);
 
     // Created in tab order: the button first, so it has the focus when the box opens.
     cmdOK = new QPushButton(QStringLiteral("确定"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setGeometry(px(1320), px(1320), px(1020), px(345));
+    cmdOK->setGeometry(boxPx(1320), boxPx(1320), boxPx(1020), boxPx(345));
     cmdOK->setDefault(true);
     cmdOK->setAutoDefault(true);
 
     picIcon = new QLabel(this);
     picIcon->setObjectName(QStringLiteral("picIcon"));
     picIcon->setPixmap(windowIcon().pixmap(32, 32));
-    picIcon->setGeometry(px(240), px(240), px(480), px(480));
+    picIcon->setGeometry(boxPx(240), boxPx(240), boxPx(480), boxPx(480));
     picIcon->setAccessibleName(QStringLiteral("Velmora"));
 
     lblTitle = makeLabel(QStringLiteral("Velmora2004版"), 930, 120, this);
@@ -63,3 +64,5 @@ void frmAbout::cmdOK_Click()
 }
 
 } // namespace velmora
+
+#include "moc_aboutbox.cpp"

@@ -205,3 +205,5 @@ void DropImport::append(const Found &found)
 }
 
 } // namespace velmora
+
+#include "moc_dropimport.cpp"

@@ -583,3 +583,5 @@ void Form1::unmarkEntriesOfTrack(const QString &path)
 }
 
 } // namespace velmora
+
+#include "moc_form1.cpp"

@@ -167,3 +167,5 @@ void PlayerAdaptor::OpenUri(const QString &Uri)
 }
 
 } // namespace velmora
+
+#include "moc_mpris.cpp"

@@ -105,3 +105,5 @@ void SingleInstance::Activate()
 }
 
 } // namespace velmora
+
+#include "moc_singleinstance.cpp"

@@ -866,3 +866,6 @@ QString Mp3Play::GetLastError()
 }
 
 } // namespace velmora
+
+#include "moc_mp3engine.cpp"
+#include "moc_mp3play.cpp"

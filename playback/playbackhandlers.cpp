@@ -304,3 +304,5 @@ void PlaybackHandlers::Mp3Play1_PlaybackEnded()
 }
 
 } // namespace velmora
+
+#include "moc_playbackhandlers.cpp"

@@ -343,3 +343,5 @@ void Player::open(const QString &path)
 }
 
 } // namespace velmora
+
+#include "moc_player.cpp"

@@ -63,3 +63,5 @@ QByteArray m3u(const QList<QPair<QString, QString>> &titledPaths)
 }
 
 } // namespace velmora::test
+
+#include "moc_fakeengine.cpp"
