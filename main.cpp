@@ -81,12 +81,10 @@ int main(int argc, char *argv[])
     if (unanswered)
         window.reportProblem(QStringLiteral("另一个 Velmora 没有响应，已单独启动"));
     // Problems with the files, if any, are the newer news and take the report's place.
-    velmora::openFromOutside(window, files);
+    if (!files.isEmpty())
+        window.player().openFiles(files);
     instance.setHandler([&window](const QStringList &handed) {
-        window.player().submit([&window, handed] {
-            velmora::openFromOutside(window, handed);
-            window.munShow_Click();
-        });
+        window.player().openFiles(handed, [&window] { window.munShow_Click(); });
     });
     // Without a session bus the player runs all the same. A second player takes an
     // MPRIS name of its own.

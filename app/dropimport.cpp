@@ -1,13 +1,11 @@
 #include "dropimport.h"
 
 #include "form1.h"
-#include "playlistedit.h"
 
 #include <QCollator>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QListWidget>
 #include <QMimeData>
 #include <QSet>
 #include <QThread>
@@ -169,7 +167,7 @@ bool DropImport::eventFilter(QObject *watched, QEvent *event)
 void DropImport::drop(const QStringList &paths)
 {
     if (paths.size() == 1 && isListName(paths.first()) && !QFileInfo(paths.first()).isDir()) {
-        m_window->openListFile(paths.first());
+        m_window->player().openList(paths.first());
         return;
     }
     // Finished walks are let go here; the running ones are waited for on destruction.
@@ -178,7 +176,7 @@ void DropImport::drop(const QStringList &paths)
         const Found found = tracksIn(paths, m_cancel);
         if (!m_cancel)
             QMetaObject::invokeMethod(
-                this, [this, found] { m_window->player().submit([this, found] { append(found); }); },
+                this, [this, found] { append(found); },
                 Qt::QueuedConnection);
     }));
     walk->start();
@@ -187,21 +185,17 @@ void DropImport::drop(const QStringList &paths)
 
 void DropImport::append(const Found &found)
 {
-    QStringList entries;
-    entries.reserve(found.tracks.size());
-    for (const QString &track : found.tracks)
-        entries << fileEntryForPath(track);
-    m_window->List1->addItems(entries);
-
-    if (found.skipped > 0) {
-        QString text = QStringLiteral("已跳过 %1 个不是MP3的文件").arg(found.skipped);
-        if (found.listAmongOthers)
-            text += QStringLiteral("（播放列表请单独拖入）");
-        m_window->reportProblem(text);
-    } else if (found.tracks.isEmpty()) {
-        m_window->reportProblem(QStringLiteral("拖入的文件夹中没有MP3文件"));
-    }
-    emit dropAdded(static_cast<int>(entries.size()));
+    m_window->player().appendTracks(found.tracks, [this, found] {
+        if (found.skipped > 0) {
+            QString text = QStringLiteral("已跳过 %1 个不是MP3的文件").arg(found.skipped);
+            if (found.listAmongOthers)
+                text += QStringLiteral("（播放列表请单独拖入）");
+            m_window->reportProblem(text);
+        } else if (found.tracks.isEmpty()) {
+            m_window->reportProblem(QStringLiteral("拖入的文件夹中没有MP3文件"));
+        }
+        emit dropAdded(static_cast<int>(found.tracks.size()));
+    });
 }
 
 } // namespace velmora

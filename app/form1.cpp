@@ -1,10 +1,7 @@
 #include "form1.h"
 
 #include "aboutbox.h"
-#include "entry.h"
-#include "m3u.h"
 #include "dropimport.h"
-#include "playlistedit.h"
 #include "playlistlocation.h"
 #include "positionslider.h"
 #include "programicon.h"
@@ -17,9 +14,10 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLayout>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <optional>
 #include <QSlider>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -95,31 +93,27 @@ Form1::Form1(std::unique_ptr<Mp3Engine> engine, std::unique_ptr<FileDialog> dial
 
     PlayerControls controls;
     controls.window = this;
-    controls.List1 = List1;
     controls.Slider1 = Slider1;
     controls.songPanel = StatusPanel1;
     controls.timePanel = StatusPanel2;
     controls.framePanel = StatusPanel3;
     controls.runPlay = runPlay;
-    controls.runDel = runDel;
     controls.munPause = munPause;
-    controls.CommonDialog1 = m_dialog.get();
-    controls.Mp3Play1 = m_engine;
-    m_playback = std::make_unique<PlaybackHandlers>(m_vars, controls);
+    m_playback = std::make_unique<PlaybackHandlers>(*m_player, controls);
 
     connectHandlers();
-    connectPlayer();
     QWidget::setTabOrder(Slider1, List1);
     resize(kClientWidth, kClientHeight);
 }
 
 Form1::~Form1()
 {
-    // Silence first: the engine goes before the controls it reports to.
+    // Silence first: the engine goes before the controls it reports to, and the list
+    // before the playlist it shows.
     m_playback.reset();
+    List1->viewport()->removeEventFilter(this);
+    delete std::exchange(List1, nullptr);
     m_player.reset();
-    // The list outlives this object's members; its last reset must not reach them.
-    List1->model()->disconnect(this);
 }
 
 QString Form1::automaticPlaylistPath() const
@@ -131,8 +125,10 @@ void Form1::createControls()
 {
     // Slider and list sit at fixed tops in the client area; the toolbar and the
     // status bar are docked and follow the window by themselves.
-    List1 = new QListWidget(this);
+    List1 = new QListView(this);
     List1->setObjectName(QStringLiteral("List1"));
+    List1->setModel(&m_player->list());
+    List1->setSelectionModel(&m_player->selection());
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setUniformItemSizes(true);
     List1->setContextMenuPolicy(Qt::NoContextMenu);
@@ -254,23 +250,19 @@ void Form1::createTray()
 void Form1::connectHandlers()
 {
     PlaybackHandlers *playback = m_playback.get();
-    connect(m_engine, &Mp3Engine::PositionChanged, playback, &PlaybackHandlers::Mp3Play1_PositionChanged);
-    connect(m_engine, &Mp3Engine::PlaybackEnded, playback, &PlaybackHandlers::Mp3Play1_PlaybackEnded);
-    connect(playback, &PlaybackHandlers::trackOpened, this, &Form1::noteTrackOpened);
-    connect(playback, &PlaybackHandlers::nothingPlayable, this,
-            [this] { reportProblem(QStringLiteral("列表中没有可以播放的文件")); });
-    connect(List1->model(), &QAbstractItemModel::modelReset, this, [this] { m_markedEntries.clear(); });
-    connect(m_engine, &Mp3Engine::NoSoundOutput, this, &Form1::reportProblem);
+    connect(m_player.get(), &Player::trackOpened, this, &Form1::noteTrackOpened);
+    connect(m_player.get(), &Player::problem, this, &Form1::reportProblem);
+    connect(m_player.get(), &Player::fileChoiceCleared, this, [this] { m_dialog->FileName.clear(); });
 
     connect(runPlay, &QAction::triggered, playback, &PlaybackHandlers::runPlay_Click);
     connect(munPause, &QAction::triggered, playback, &PlaybackHandlers::munPause_Click);
 
-    connect(List1, &QListWidget::itemSelectionChanged, this, [this] {
+    connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (List1->selectionModel()->hasSelection())
             List1_Click();
     });
     // A click on the entry that is already selected counts as a click as well.
-    connect(List1, &QListWidget::itemClicked, this, &Form1::List1_Click);
+    connect(List1, &QListView::clicked, this, &Form1::List1_Click);
 
     connect(munShow, &QAction::triggered, this, &Form1::munShow_Click);
     connect(munAbout, &QAction::triggered, this, &Form1::munAbout_Click);
@@ -298,7 +290,7 @@ void Form1::start(bool startAutomaticList)
 
 void Form1::Form_Load()
 {
-    m_vars.RePlay = true;
+    vars().RePlay = true;
     TrayForm1->setContextMenu(munTray);
     TrayForm1->setIcon(windowIcon());
     TrayForm1->show();
@@ -310,11 +302,7 @@ void Form1::Form_Load()
     QFont listFont = List1->font();
     listFont.setPointSize(10);
     List1->setFont(listFont);
-    // "保存" must always have a file to write, even when the automatic list is missing.
-    m_vars.FilePath = automaticPlaylistPath();
-    LoadPlaylist(automaticPlaylistPath(), false, true);
-    if (m_startAutomaticList)
-        m_playback->StartLoadedList(0);
+    m_player->loadAutomaticList(automaticPlaylistPath(), m_startAutomaticList);
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
@@ -390,8 +378,14 @@ void Form1::List1_Click()
 
 void Form1::List1_MouseDown(int button)
 {
-    if (button == 2)
+    if (button == 2) {
+        // Until the menu closes; what the user chooses in it then runs at once.
+        auto waiting = std::make_optional<Player::UserWait>(*m_player);
+        const QMetaObject::Connection closing
+            = connect(munReplay, &QMenu::aboutToHide, this, [&waiting] { waiting.reset(); });
         munReplay->exec(QCursor::pos());
+        disconnect(closing);
+    }
     runPlay->setEnabled(false);
     runDel->setEnabled(false);
 }
@@ -420,85 +414,57 @@ void Form1::munExit_Click()
 
 void Form1::munAbout_Click()
 {
+    const Player::UserWait waiting(*m_player);
     frmAbout about(this);
     about.exec();
 }
 
-bool Form1::LoadPlaylist(const QString &path, bool clearFirst, bool quietWhenMissing)
+QString Form1::chooseFile(const QString &filter, bool saving)
 {
-    const ReadResult result = readPlaylistFile(path);
-    if (!result.ok) {
-        if (!(quietWhenMissing && !QFileInfo::exists(path)))
-            reportProblem(result.error);
-        return false;
-    }
-    if (clearFirst)
-        List1->clear();
-    m_vars.FilePath = path;
-    List1->addItems(result.entries);
-    return true;
+    const Player::UserWait waiting(*m_player);
+    m_dialog->FileName.clear();
+    m_dialog->Filter = filter;
+    if (saving)
+        m_dialog->ShowSave();
+    else
+        m_dialog->ShowOpen();
+    return m_dialog->FileName;
 }
 
 void Form1::munOpenList_Click()
 {
-    m_dialog->FileName.clear();
-    m_dialog->Filter = QStringLiteral("MP3播放列表(*.m3u)|*.m3u");
-    m_dialog->ShowOpen();
-    const QString chosen = m_dialog->FileName;
+    const QString chosen = chooseFile(QStringLiteral("MP3播放列表(*.m3u)|*.m3u"), false);
     if (chosen.size() <= 4 || !chosen.endsWith(QStringLiteral("m3u")))
         return;
-    openListFile(chosen);
-}
-
-void Form1::openListFile(const QString &path)
-{
-    if (LoadPlaylist(path, true))
-        m_playback->StartLoadedList(-1);
-}
-
-bool Form1::SavePlaylist(QString path)
-{
-    const QString text = playlistTextFromList(List1);
-    makeDataFolderFor(path);
-    const WriteResult result = writeFileAtomically(path, encodePlaylistText(text, path));
-    if (!result.ok)
-        reportProblem(result.error);
-    return result.ok;
+    m_player->openList(chosen);
 }
 
 void Form1::munSave_Click()
 {
-    SavePlaylist(m_vars.FilePath);
+    m_player->save();
 }
 
 void Form1::munSaveAs_Click()
 {
-    m_dialog->FileName.clear();
-    m_dialog->Filter = QStringLiteral("MP3播放列表(*.m3u)|*.m3u");
-    m_dialog->ShowSave();
-    const QString chosen = m_dialog->FileName;
+    const QString chosen = chooseFile(QStringLiteral("MP3播放列表(*.m3u)|*.m3u"), true);
     if (chosen.size() > 4)
-        SavePlaylist(chosen);
+        m_player->saveAs(chosen);
 }
 
 void Form1::runAdd_Click()
 {
-    m_dialog->FileName.clear();
-    m_dialog->Filter = QStringLiteral("*.mp3|*.mp3");
-    m_dialog->ShowOpen();
-    const QString chosen = m_dialog->FileName;
+    const QString chosen = chooseFile(QStringLiteral("*.mp3|*.mp3"), false);
     if (chosen.size() <= 4)
         return;
-    List1->addItem(fileEntryForPath(chosen));
+    m_player->add(chosen);
 }
 
 void Form1::runDel_Click()
 {
-    const int row = firstSelectedRow(List1);
-    if (row < 0)
+    if (m_player->selectedRow() < 0)
         return;
     runDel->setEnabled(false);
-    removeEntryAt(List1, row);
+    m_player->removeSelected();
 }
 
 // A report takes panel 1's place for a while (a status-bar message would hide every
@@ -539,7 +505,6 @@ void Form1::noteTrackOpened(const QString &path, const QString &reason)
 {
     const QString failedPrefix = QStringLiteral("无法播放 %1：").arg(path);
     if (reason.isEmpty()) {
-        unmarkEntriesOfTrack(path);
         // Only a report about this very track is now wrong; any other stands its time.
         if (m_lastProblem.startsWith(failedPrefix)) {
             endReport();
@@ -548,38 +513,6 @@ void Form1::noteTrackOpened(const QString &path, const QString &reason)
         return;
     }
     reportProblem(failedPrefix + reason);
-    markCurrentEntry(path, reason);
-}
-
-// The entry that was started is greyed out, with the reason as its tooltip, until its
-// track plays again. Only that entry: finding every entry of the path would walk the
-// whole list on every failed open.
-void Form1::markCurrentEntry(const QString &path, const QString &reason)
-{
-    const int row = List1->currentRow();
-    QListWidgetItem *item = List1->item(row);
-    if (!item || EntryPathOf(item->text()) != path)
-        return;
-    const bool wasMarked = !item->toolTip().isEmpty();
-    item->setToolTip(QStringLiteral("无法播放：") + reason);
-    item->setForeground(QBrush(Qt::gray));
-    if (!wasMarked)
-        m_markedEntries[path].append(QPersistentModelIndex(List1->model()->index(row, 0)));
-}
-
-void Form1::unmarkEntriesOfTrack(const QString &path)
-{
-    const auto marked = m_markedEntries.find(path);
-    if (marked == m_markedEntries.end())
-        return;
-    const QBrush normal = List1->palette().text();
-    for (const QPersistentModelIndex &index : std::as_const(*marked)) {
-        if (QListWidgetItem *item = index.isValid() ? List1->item(index.row()) : nullptr) {
-            item->setToolTip(QString());
-            item->setForeground(normal);
-        }
-    }
-    m_markedEntries.erase(marked);
 }
 
 } // namespace velmora

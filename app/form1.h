@@ -6,9 +6,7 @@
 #include "player.h"
 #include "playerstate.h"
 
-#include <QHash>
 #include <QList>
-#include <QPersistentModelIndex>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QStringList>
@@ -17,7 +15,7 @@
 
 class QAction;
 class QLabel;
-class QListWidget;
+class QListView;
 class QMenu;
 class QSlider;
 class QStatusBar;
@@ -44,9 +42,9 @@ public:
     void setProgramFolder(const QString &folder) { m_programFolder = folder; }
     QString automaticPlaylistPath() const;
 
-    PlayerVars &vars() { return m_vars; }
+    PlayerVars &vars() { return m_player->vars(); }
     PlaybackHandlers &playback() { return *m_playback; }
-    // Transport state, track and commands for controls outside the window.
+    // The list, the transport state, the track and every command.
     Player &player() { return *m_player; }
 
     // Handlers.
@@ -64,22 +62,11 @@ public:
     void runDel_Click();
     void Toolbar1_ButtonClick(int index);
 
-    // What the toolbar's 打开 does with tracks (put at the top in this order, the first
-    // plays) and with a list that has been read; also for files handed in from outside.
-    void openTracks(const QStringList &paths, const Steps &steps);
-    void openReadList(const QString &path, const QStringList &entries, const Steps &steps);
-    // What 打开列表 does with the chosen file.
-    void openListFile(const QString &path);
     // Shows a problem in the status bar, without a dialog.
     void reportProblem(const QString &text);
 
-    // Reads a list file into the list; on failure tells the user and changes nothing.
-    bool LoadPlaylist(const QString &path, bool clearFirst, bool quietWhenMissing = false);
-    // Writes the list to path; on failure tells the user and leaves the old file as it was.
-    bool SavePlaylist(QString path); // a copy: FilePath may change while the list is scanned
-
-    // Controls, by the names the handlers use.
-    QListWidget *List1 = nullptr;
+    // Controls, by the names the handlers use. The list shows the player's playlist.
+    QListView *List1 = nullptr;
     QSlider *Slider1 = nullptr;
     QStatusBar *StatusBar1 = nullptr;
     QLabel *StatusPanel1 = nullptr;
@@ -129,29 +116,15 @@ private:
     void createToolbar();
     void createTray();
     void connectHandlers();
-    void connectPlayer();
     void endReport();
     void noteTrackOpened(const QString &path, const QString &reason);
-    void markCurrentEntry(const QString &path, const QString &reason);
-    void unmarkEntriesOfTrack(const QString &path);
     void ShowForm();
+    // Shows the file dialog; the choice is the dialog's FileName.
+    QString chooseFile(const QString &filter, bool saving);
 
-    // Toolbar commands, one per button.
-    void toolbarOpen(const Steps &steps);
-    void openChosenFile(const QString &chosen, const Steps &steps);
-    void toolbarSave(const Steps &steps);
-    void toolbarPlay(const Steps &steps);
-    void toolbarPause(const Steps &steps);
-    void toolbarStop(const Steps &steps);
-
-    PlayerVars m_vars;
     QString m_programFolder;
     QString m_lastProblem;
     QTimer *m_reportTimer = nullptr;
-    // Entries greyed out because their track could not be played, by path. The marks
-    // live on the items; this finds them again without walking the list, and a removed
-    // entry simply drops out (its index goes invalid).
-    QHash<QString, QList<QPersistentModelIndex>> m_markedEntries;
     bool m_startAutomaticList = true;
     std::unique_ptr<FileDialog> m_dialog;
     std::unique_ptr<Player> m_player; // owns the engine

@@ -1,6 +1,7 @@
 #include "shorttext.h"
 
 #include "entry.h"
+#include "playlistmodel.h"
 
 namespace velmora {
 
@@ -15,6 +16,9 @@ void ShortTextDelegate::initStyleOption(QStyleOptionViewItem *option, const QMod
 {
     QStyledItemDelegate::initStyleOption(option, index);
     option->text = shortenedForDisplay(option->text);
+    // An entry whose track could not be played is greyed out.
+    if (index.data(PlaylistModel::FailedRole).toBool())
+        option->palette.setBrush(QPalette::Text, QBrush(Qt::gray));
 }
 
 } // namespace velmora

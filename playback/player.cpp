@@ -1,5 +1,17 @@
 #include "player.h"
 
+#include "entry.h"
+#include "m3u.h"
+#include "nextentry.h"
+#include "playlistedit.h"
+#include "playlistlocation.h"
+#include "posixfile.h"
+#include "progresstext.h"
+
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QThread>
+
 #include <algorithm>
 #include <cmath>
 
@@ -25,11 +37,13 @@ public:
 
     void Stop() override
     {
+        ++m_player.m_engineCalls;
         m_real->Stop();
         m_player.noteStop();
     }
     qint16 OpenFile(const QString &path, const QString &options) override
     {
+        ++m_player.m_engineCalls;
         // The open lets the window's events run while the file is read; a handler's
         // changes are not complete until it returns.
         ++m_player.m_opening;
@@ -41,16 +55,19 @@ public:
     }
     void Play() override
     {
+        ++m_player.m_engineCalls;
         m_real->Play();
         m_player.notePlay();
     }
     void Pause() override
     {
+        ++m_player.m_engineCalls;
         m_real->Pause();
         m_player.notePause();
     }
     void SeekFrame(qint32 frame) override
     {
+        ++m_player.m_engineCalls;
         m_real->SeekFrame(frame);
         m_player.noteSeek(frame);
         // A paused engine reports no position until it plays again; the slider and the
@@ -76,9 +93,37 @@ private:
 Player::Player(std::unique_ptr<Mp3Engine> engine, QObject *parent)
     : QObject(parent), m_engine(std::make_unique<Watched>(*this, std::move(engine)))
 {
+    connect(m_engine.get(), &Mp3Engine::PositionChanged, this, &Player::positionChanged);
+    connect(m_engine.get(), &Mp3Engine::PlaybackEnded, this, [this] {
+        // An end that has to wait is void once the engine has been told anything since.
+        const quint64 calls = m_engineCalls;
+        submit([this, calls] {
+            if (calls == m_engineCalls)
+                Mp3Play1_PlaybackEnded();
+        });
+    });
+    connect(m_engine.get(), &Mp3Engine::NoSoundOutput, this, &Player::problem);
+
+    m_nextTrackHint.setSingleShot(true);
+    m_nextTrackHint.setInterval(0);
+    connect(&m_nextTrackHint, &QTimer::timeout, this, &Player::tellNextTrack);
+    const auto listChanged = [this] {
+        nextTrackMayHaveChanged();
+        emit entriesChanged();
+    };
+    connect(&m_list, &QAbstractItemModel::rowsInserted, this, listChanged);
+    connect(&m_list, &QAbstractItemModel::rowsRemoved, this, listChanged);
+    connect(&m_list, &QAbstractItemModel::modelReset, this, listChanged);
+    // Stop, play and the toolbar's commands change what the end of a track starts.
+    connect(this, &Player::transportChanged, this, &Player::nextTrackMayHaveChanged);
 }
 
-Player::~Player() = default;
+Player::~Player()
+{
+    // A list still being read is small work; its result has nowhere to go.
+    for (const auto &reader : m_readers)
+        reader->wait();
+}
 
 Mp3Engine &Player::engine()
 {
@@ -93,11 +138,6 @@ Mp3Engine &Player::real() const
 qint64 Player::lengthUs() const
 {
     return qint64(real().GetDuration()) * 1000;
-}
-
-bool Player::hasEntries() const
-{
-    return m_actions.entryCount && m_actions.entryCount() > 0;
 }
 
 TrackInfo Player::track() const
@@ -201,24 +241,26 @@ void Player::noteSeek(qint32 frame)
     emit seeked(frame);
 }
 
-namespace {
-void run(const std::function<void()> &action)
-{
-    if (action)
-        action();
-}
-} // namespace
 
-void Player::submit(std::function<void()> command)
+// --- Running commands one after the other -------------------------------------------
+
+bool Player::busy(Kind kind) const
 {
-    if (busy()) {
-        m_waiting.push_back(std::move(command));
+    return m_opening > 0 || m_running > 0 || m_reading > 0 || (kind == Kind::ChangesList && m_userWaits > 0);
+}
+
+void Player::submit(std::function<void()> command, Kind kind)
+{
+    if (busy(kind) || !m_waiting.empty()) {
+        m_waiting.emplace_back(kind, std::move(command));
         runWaitingSoon();
         return;
     }
-    ++m_running;
-    command();
-    --m_running;
+    {
+        ++m_running;
+        const auto done = qScopeGuard([this] { --m_running; });
+        command();
+    }
     runWaitingSoon();
 }
 
@@ -231,35 +273,540 @@ void Player::runWaitingSoon()
 
 void Player::runWaiting()
 {
-    while (!busy() && !m_waiting.empty()) {
-        const std::function<void()> command = std::move(m_waiting.front());
+    // In the order they came: a list command waiting for a dialog holds back the
+    // transport commands behind it as well.
+    while (!m_waiting.empty() && !busy(m_waiting.front().first)) {
+        const std::function<void()> command = std::move(m_waiting.front().second);
         m_waiting.pop_front();
         ++m_running;
+        const auto done = qScopeGuard([this] { --m_running; });
         command();
-        --m_running;
     }
-    if (!busy() && m_waiting.empty())
+    if (!busy(Kind::Transport) && m_waiting.empty())
         emit settled();
 }
+
+Player::UserWait::UserWait(Player &player) : m_player(player)
+{
+    ++m_player.m_userWaits;
+}
+
+Player::UserWait::~UserWait()
+{
+    --m_player.m_userWaits;
+    m_player.runWaitingSoon();
+}
+
+// --- The list --------------------------------------------------------------------------
+
+namespace {
+
+// Shorter paths are taken for "nothing to play".
+bool playablePath(const QString &path) { return path.size() > 4; }
+
+// Lists up to this size are read at once; bigger ones on a thread, so that the window
+// keeps answering while they are read.
+constexpr qint64 kListReadAtOnceBytes = 1024 * 1024;
+
+enum class FileKind { Track, List, Other };
+
+FileKind kindOf(const QString &path)
+{
+    if (path.endsWith(QStringLiteral(".mp3"), Qt::CaseInsensitive))
+        return FileKind::Track;
+    if (path.endsWith(QStringLiteral(".m3u"), Qt::CaseInsensitive)
+        || path.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive))
+        return FileKind::List;
+    return FileKind::Other;
+}
+
+QString problemWith(const QString &path, const QString &what)
+{
+    return what + QStringLiteral("（") + path + QStringLiteral("）");
+}
+
+} // namespace
+
+int Player::selectedRow() const
+{
+    const QModelIndexList rows = m_selection.selectedRows();
+    int first = -1;
+    for (const QModelIndex &row : rows)
+        first = first < 0 ? row.row() : std::min(first, row.row());
+    return first;
+}
+
+void Player::selectEntry(int row)
+{
+    m_selection.setCurrentIndex(m_list.index(row), QItemSelectionModel::ClearAndSelect);
+}
+
+void Player::readList(const QString &path, std::function<void(const ReadResult &)> then)
+{
+    if (QFileInfo(path).size() <= kListReadAtOnceBytes) {
+        then(readPlaylistFile(path));
+        return;
+    }
+    // Everything that comes meanwhile waits: the rest of this command runs first.
+    ++m_reading;
+    auto result = std::make_shared<ReadResult>();
+    std::erase_if(m_readers, [](const auto &reader) { return reader->isFinished(); });
+    m_readers.push_back(std::unique_ptr<QThread>(QThread::create([path, result] { *result = readPlaylistFile(path); })));
+    QThread *reader = m_readers.back().get();
+    connect(reader, &QThread::finished, this, [this, result, then = std::move(then)] {
+        {
+            ++m_running;
+            const auto done = qScopeGuard([this] {
+                --m_running;
+                --m_reading;
+            });
+            then(*result);
+        }
+        runWaiting();
+    });
+    reader->start();
+}
+
+bool Player::loadPlaylist(const ReadResult &result, const QString &path, bool clearFirst, bool quietWhenMissing)
+{
+    if (!result.ok) {
+        if (!(quietWhenMissing && !QFileInfo::exists(path)))
+            emit problem(result.error);
+        return false;
+    }
+    if (clearFirst)
+        m_list.clear();
+    m_vars.FilePath = path;
+    m_list.append(result.entries);
+    return true;
+}
+
+void Player::loadAutomaticList(const QString &path, bool start)
+{
+    submit([this, path, start] {
+        // "保存" must always have a file to write, even when the automatic list is missing.
+        m_vars.FilePath = path;
+        readList(path, [this, path, start](const ReadResult &result) {
+            loadPlaylist(result, path, false, true);
+            if (start)
+                StartLoadedList(0);
+        });
+    });
+}
+
+void Player::openList(const QString &path)
+{
+    submit([this, path] {
+        readList(path, [this, path](const ReadResult &result) {
+            if (loadPlaylist(result, path, true, false))
+                StartLoadedList(-1);
+        });
+    }, Kind::ChangesList);
+}
+
+bool Player::writePlaylist(const QString &path, bool reportFailure)
+{
+    const QString text = playlistTextFromEntries(m_list.texts());
+    makeDataFolderFor(path);
+    const WriteResult result = writeFileAtomically(path, encodePlaylistText(text, path));
+    if (!result.ok && reportFailure)
+        emit problem(result.error);
+    return result.ok;
+}
+
+void Player::save()
+{
+    submit([this] { writePlaylist(m_vars.FilePath, true); });
+}
+
+void Player::saveAs(const QString &path)
+{
+    submit([this, path] { writePlaylist(path, true); });
+}
+
+void Player::add(const QString &path)
+{
+    submit([this, path] { m_list.append(fileEntryForPath(path)); }, Kind::ChangesList);
+}
+
+void Player::removeSelected()
+{
+    submit([this] {
+        const int row = selectedRow();
+        if (row < 0)
+            return;
+        // Not a selection by the user: the window's selection handling sees nothing selected.
+        m_list.removeAt(row);
+        m_selection.clear();
+    }, Kind::ChangesList);
+}
+
+void Player::appendTracks(const QStringList &paths, std::function<void()> then)
+{
+    submit([this, paths, then = std::move(then)] {
+        EntryTexts entries;
+        for (const QString &track : paths)
+            entries.append(fileEntryForPath(track));
+        m_list.append(entries);
+        if (then)
+            then();
+    }, Kind::ChangesList);
+}
+
+void Player::openFiles(const QStringList &files, std::function<void()> then)
+{
+    submit([this, files, then = std::move(then)] { openFilesNow(files, then); }, Kind::ChangesList);
+}
+
+void Player::openFilesNow(const QStringList &files, const std::function<void()> &then)
+{
+    const Steps steps = Steps::skippingFailures();
+    QStringList tracks;
+    QStringList problems;
+    for (const QString &file : files) {
+        switch (kindOf(file)) {
+        case FileKind::Track: {
+            const FileProblem problem = openRegularFile(file).problem;
+            // An empty file gets as far as the engine, as from the toolbar, which says why.
+            if (problem == FileProblem::None)
+                tracks << file;
+            else
+                problems << problemWith(file, QStringLiteral("无法打开MP3文件：") + fileProblemText(problem, FileRole::Track));
+            break;
+        }
+        case FileKind::List: {
+            const ReadResult list = readPlaylistFile(file);
+            if (list.ok)
+                openReadList(file, list.entries, steps);
+            else
+                problems << problemWith(file, list.error);
+            break;
+        }
+        case FileKind::Other:
+            problems << problemWith(file, QFileInfo(file).isDir() ? QStringLiteral("这是一个文件夹，无法打开")
+                                                                   : QStringLiteral("不是MP3文件或M3U播放列表"));
+            break;
+        }
+    }
+    openTracks(tracks, steps);
+    // Last, so that the opening of a track does not clear the report at once.
+    if (!problems.isEmpty())
+        emit problem(problems.join(QStringLiteral("；")));
+    if (then)
+        then();
+}
+
+// --- Starting and following tracks -------------------------------------------------
+
+// The track the end of this one starts, by the rule Mp3Play1_PlaybackEnded follows,
+// as the list stands now; none when the end starts nothing.
+void Player::tellNextTrack()
+{
+    QString next;
+    if (m_vars.RePlay) {
+        next = m_vars.MP3File;
+        const EndOfTrackStep step = stepAtEndOfTrack(m_vars.RoundPlay, m_list.count());
+        if (step.takesEntry) {
+            if (const auto path = EntryPathOf(m_list.text(step.roundPlay)))
+                next = *path;
+        }
+    }
+    m_engine->SetNextTrack(next);
+}
+
+qint16 Player::openCurrentTrack()
+{
+    const QString path = m_vars.MP3File;
+    const qint16 status = m_engine->OpenFile(path, QString());
+    m_failedOpensInARow = status == 0 ? 0 : m_failedOpensInARow + 1;
+    markTrack(path, status == 0 ? QString() : m_engine->GetLastError());
+    return status;
+}
+
+// A track that could not be played greys out the entry that was started, with the
+// reason as its tooltip, until it plays again. Only that entry: finding every entry of
+// the path would walk the whole list on every failed open.
+void Player::markTrack(const QString &path, const QString &reason)
+{
+    if (reason.isEmpty()) {
+        m_list.unmarkTrack(path);
+        emit trackOpened(path, reason);
+        return;
+    }
+    emit trackOpened(path, reason);
+    const int row = m_selection.currentIndex().row();
+    if (EntryPathOf(m_list.text(row)) == path)
+        m_list.markFailed(row, reason);
+}
+
+void Player::StartLoadedList(qint32 listPosition, const Steps &steps)
+{
+    if (m_list.count() <= 1)
+        return;
+    steps([&] {
+        if (const auto path = EntryPath(listEntryText(&m_list, 0)))
+            m_vars.MP3File = *path;
+    });
+    steps([&] { selectEntry(0); });
+    if (!playablePath(m_vars.MP3File))
+        return;
+    steps([&] { m_engine->Stop(); });
+    m_vars.RePlay = true;
+    m_failedOpensInARow = 0;
+    steps([&] { openCurrentTrack(); });
+    steps([&] { emit captionShown(m_vars.MP3File); });
+    steps([&] {
+        const QString title = m_engine->GetTitle();
+        const QString artist = m_engine->GetArtist();
+        emit songShown(title, artist, m_engine->GetAlbum());
+    });
+    steps([&] {
+        const qint32 frames = m_engine->GetFrameCount();
+        emit frameCountShown(frames);
+        emit pageStepShown(static_cast<int>(roundHalfEven(std::max(frames, 0) / 50.0)));
+    });
+    steps([&] { emit fileChoiceCleared(); });
+    steps([&] {
+        const QString title = m_engine->GetTitle();
+        const QString artist = m_engine->GetArtist();
+        m_list.append(fileFormEntry(title + QStringLiteral("--") + artist, m_vars.MP3File));
+    });
+    steps([&] { m_engine->Play(); });
+    steps([&] { emit pauseItemEnabled(true); });
+    steps([&] { emit sliderEnabled(true); });
+    m_vars.RoundPlay = listPosition;
+    nextTrackMayHaveChanged();
+}
+
+void Player::playSelected(bool firstSelectedWins)
+{
+    submit([this, firstSelectedWins] { startSelectedEntry(firstSelectedWins); });
+}
+
+void Player::startSelectedEntry(bool firstSelectedWins)
+{
+    m_engine->Stop();
+    int chosen = 0;
+    QList<int> rows;
+    for (const QModelIndex &index : m_selection.selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    if (!rows.isEmpty()) {
+        chosen = firstSelectedWins ? rows.first() : rows.last();
+        m_vars.RoundPlay = 100;
+    }
+    if (const auto path = EntryPath(listEntryText(&m_list, chosen)))
+        m_vars.MP3File = *path;
+    if (!playablePath(m_vars.MP3File))
+        return;
+    m_vars.RePlay = true;
+    m_failedOpensInARow = 0;
+    playCurrentTrack();
+}
+
+void Player::playCurrentTrack()
+{
+    openCurrentTrack();
+    m_engine->Play();
+    emit captionShown(m_vars.MP3File);
+    const QString title = m_engine->GetTitle();
+    const QString artist = m_engine->GetArtist();
+    emit songShown(title, artist, m_engine->GetAlbum());
+    emit frameCountShown(m_engine->GetFrameCount());
+    emit sliderEnabled(true);
+    emit playItemEnabled(false);
+    emit pauseItemEnabled(true);
+    nextTrackMayHaveChanged();
+}
+
+void Player::togglePauseItem()
+{
+    submit([this] {
+        if (m_pauseItemResumes)
+            resumeTrack();
+        else
+            pauseTrack();
+    });
+}
+
+void Player::pauseTrack()
+{
+    m_engine->Pause();
+    m_pauseItemResumes = true;
+    emit pauseItemResumes(true);
+}
+
+void Player::resumeTrack()
+{
+    if (!playablePath(m_vars.MP3File))
+        return;
+    m_failedOpensInARow = 0;
+    openCurrentTrack();
+    m_engine->Play();
+    m_pauseItemResumes = false;
+    emit pauseItemResumes(false);
+    nextTrackMayHaveChanged();
+}
+
+void Player::seekFrame(qint32 frame)
+{
+    submit([this, frame] { m_engine->SeekFrame(frame); });
+}
+
+void Player::seekToFrame(qint32 frame)
+{
+    m_engine->SeekFrame(frame);
+}
+
+void Player::skipEntries(int step)
+{
+    const int target = skipTarget(selectedRow(), m_list.count(), step);
+    if (target < 0)
+        return;
+    // The end of a track moves on from RoundPlay to the entry after it.
+    m_vars.RoundPlay = target - 1;
+    Mp3Play1_PlaybackEnded();
+}
+
+void Player::Mp3Play1_PlaybackEnded()
+{
+    const EndOfTrackStep step = stepAtEndOfTrack(m_vars.RoundPlay, m_list.count());
+    m_vars.RoundPlay = step.roundPlay;
+    if (step.takesEntry) {
+        if (const auto path = EntryPath(listEntryText(&m_list, m_vars.RoundPlay))) {
+            m_vars.MP3File = *path;
+            selectEntry(m_vars.RoundPlay);
+        }
+    }
+    if (!m_vars.RePlay)
+        return;
+    m_engine->Stop();
+    // Every entry has been tried once that many opens failed: a round may also replay a
+    // chosen track and, at the end of the list, the last one.
+    if (m_failedOpensInARow >= qint64(m_list.count()) + 2) {
+        emit problem(QStringLiteral("列表中没有可以播放的文件"));
+        return;
+    }
+    playCurrentTrack();
+}
+
+// --- The toolbar: every step runs on its own; a step that fails is abandoned without
+// a word and the next one runs.
+
+void Player::toolbarOpen(const QString &chosen)
+{
+    submit([this, chosen] {
+        const Steps steps = Steps::skippingFailures();
+        if (chosen.size() <= 4)
+            return;
+        if (chosen.endsWith(QStringLiteral("mp3"))) {
+            openTracks({chosen}, steps);
+            return;
+        }
+        if (!chosen.endsWith(QStringLiteral("m3u")))
+            return;
+        // A list that cannot be read leaves the current list and its file alone.
+        readList(chosen, [this, chosen, steps](const ReadResult &list) {
+            if (list.ok)
+                openReadList(chosen, list.entries, steps);
+        });
+    }, Kind::ChangesList);
+}
+
+void Player::openTracks(const QStringList &paths, const Steps &steps)
+{
+    if (paths.isEmpty())
+        return;
+    for (int row = 0; row < paths.size(); ++row) {
+        const QString &path = paths.at(row);
+        QString displayName;
+        steps([&] { displayName = TrackBaseName(fixedText(path)); });
+        steps([&] {
+            EntryTexts entry;
+            entry.append(fileFormEntry(displayName, path));
+            m_list.insert(row, entry);
+        });
+    }
+    steps([&] { selectEntry(0); });
+    m_vars.RoundPlay = -1;
+    m_vars.MP3File = paths.first();
+    steps([&] { m_engine->Stop(); });
+    steps([&] { openCurrentTrack(); });
+    steps([&] { emit sliderEnabled(true); });
+    steps([&] { emit frameCountShown(m_engine->GetFrameCount()); });
+    steps([&] { m_engine->Play(); });
+}
+
+void Player::openReadList(const QString &path, EntryTexts entries, const Steps &steps)
+{
+    steps([&] { m_list.clear(); });
+    m_vars.FilePath = path;
+    steps([&] { m_list.append(entries); });
+    StartLoadedList(0, steps);
+}
+
+void Player::toolbarSave()
+{
+    submit([this] {
+        const Steps steps = Steps::skippingFailures();
+        const QString path = m_vars.FilePath;
+        steps([&] {
+            if (!writePlaylist(path, false))
+                throw StepFailed("playlist not written");
+        });
+    });
+}
+
+void Player::toolbarPlay()
+{
+    submit([this] { playTrack(Steps::skippingFailures()); });
+}
+
+void Player::playTrack(const Steps &steps)
+{
+    if (!playablePath(m_vars.MP3File))
+        return;
+    m_vars.RePlay = true;
+    steps([&] { openCurrentTrack(); });
+    steps([&] { emit captionShown(m_vars.MP3File); });
+    steps([&] { m_engine->Play(); });
+}
+
+void Player::toolbarPause()
+{
+    submit([this] {
+        const Steps steps = Steps::skippingFailures();
+        steps([&] { m_engine->Pause(); });
+        steps([&] { emit sliderEnabled(false); });
+    });
+}
+
+void Player::toolbarStop()
+{
+    submit([this] { stopTrack(Steps::skippingFailures()); });
+}
+
+void Player::stopTrack(const Steps &steps)
+{
+    m_vars.RePlay = false;
+    steps([&] { m_engine->Stop(); });
+    steps([&] { emit sliderEnabled(false); });
+}
+
+// --- Transport from outside the window --------------------------------------------
 
 void Player::doPlay()
 {
     if (m_transport == Transport::Paused)
-        run(m_actions.resume);
+        resumeTrack();
     else if (m_transport == Transport::Stopped)
-        run(m_actions.play);
+        playTrack(Steps::skippingFailures());
 }
 
 void Player::doPause()
 {
     if (m_transport == Transport::Playing)
-        run(m_actions.pause);
-}
-
-void Player::doSkip(int step)
-{
-    if (m_actions.skip)
-        m_actions.skip(step);
+        pauseTrack();
 }
 
 void Player::play()
@@ -276,7 +823,7 @@ void Player::resume()
 {
     submit([this] {
         if (m_transport == Transport::Paused)
-            run(m_actions.resume);
+            resumeTrack();
     });
 }
 
@@ -292,17 +839,17 @@ void Player::toggle()
 
 void Player::stop()
 {
-    submit([this] { run(m_actions.stop); });
+    submit([this] { stopTrack(Steps::skippingFailures()); });
 }
 
 void Player::next()
 {
-    submit([this] { doSkip(1); });
+    submit([this] { skipEntries(1); });
 }
 
 void Player::previous()
 {
-    submit([this] { doSkip(-1); });
+    submit([this] { skipEntries(-1); });
 }
 
 void Player::seekTo(qint64 positionUs)
@@ -314,10 +861,10 @@ void Player::doSeekTo(qint64 positionUs)
 {
     const qint64 frames = real().GetFrameCount();
     const qint64 length = lengthUs();
-    if (!m_trackOpen || !m_actions.seekFrame || frames <= 0 || length <= 0)
+    if (!m_trackOpen || frames <= 0 || length <= 0)
         return;
     const qint64 target = std::clamp<qint64>(positionUs, 0, length);
-    m_actions.seekFrame(qint32(std::llround(double(target) * double(frames) / double(length))));
+    seekToFrame(qint32(std::llround(double(target) * double(frames) / double(length))));
 }
 
 void Player::seekBy(qint64 offsetUs)
@@ -328,17 +875,9 @@ void Player::seekBy(qint64 offsetUs)
         const qint64 position = positionUs();
         // Compared before adding: an offset near the limits of its type would wrap round.
         if (offsetUs > lengthUs() - position)
-            doSkip(1);
+            skipEntries(1);
         else
             doSeekTo(std::max<qint64>(position + offsetUs, 0));
-    });
-}
-
-void Player::open(const QString &path)
-{
-    submit([this, path] {
-        if (m_actions.open)
-            m_actions.open(path);
     });
 }
 

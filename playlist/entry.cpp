@@ -1,8 +1,9 @@
 #include "entry.h"
 
+#include "playlistmodel.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QListWidget>
 #include <QPointer>
 #include <QThread>
 
@@ -114,14 +115,11 @@ TextReader fixedText(const QString &text)
     return [text] { return text; };
 }
 
-TextReader listEntryText(QListWidget *list, int row)
+TextReader listEntryText(PlaylistModel *list, int row)
 {
     // The list may be cleared, shortened or even destroyed while a scan yields.
-    return [guard = QPointer<QListWidget>(list), row]() -> QString {
-        if (!guard || row < 0 || row >= guard->count())
-            return QString();
-        const QListWidgetItem *item = guard->item(row);
-        return item ? item->text() : QString();
+    return [guard = QPointer<PlaylistModel>(list), row]() -> QString {
+        return guard ? guard->text(row) : QString();
     };
 }
 

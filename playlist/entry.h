@@ -7,7 +7,6 @@
 #include <functional>
 #include <optional>
 
-class QListWidget;
 
 namespace velmora {
 
@@ -25,7 +24,8 @@ void setScanYieldHook(std::function<bool()> hook);
 // Reads the text being scanned, afresh; an entry that has gone reads as "".
 using TextReader = std::function<QString()>;
 TextReader fixedText(const QString &text);
-TextReader listEntryText(QListWidget *list, int row);
+class PlaylistModel;
+TextReader listEntryText(PlaylistModel *list, int row);
 
 struct EntryParts
 {

@@ -1,12 +1,12 @@
 #include "m3u.h"
 
 #include "entry.h"
+#include "playlistmodel.h"
 #include "posixfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QListWidget>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -41,13 +41,22 @@ ReadResult failedRead(const QString &reason)
 
 enum class ReadOutcome { Complete, TooLarge, Failed };
 
-ReadOutcome readAll(int fd, qint64 expectedSize, QByteArray &bytes, int &error)
+// Pieces a list is read and decoded in: big enough to be quick, small enough that a
+// list of a million entries is never held whole as bytes and as text besides.
+constexpr qsizetype kPieceBytes = 1024 * 1024;
+
+// Reads the file from its start to its end, handing each piece to `onPiece`.
+template<typename PieceHandler>
+ReadOutcome readInPieces(int fd, int &error, PieceHandler onPiece)
 {
-    bytes.clear();
-    bytes.reserve(expectedSize);
-    char chunk[64 * 1024];
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        error = errno;
+        return ReadOutcome::Failed;
+    }
+    QByteArray piece(kPieceBytes, Qt::Uninitialized);
+    qint64 total = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        const ssize_t got = ::read(fd, piece.data(), size_t(piece.size()));
         if (got == 0)
             return ReadOutcome::Complete;
         if (got < 0) {
@@ -57,9 +66,10 @@ ReadOutcome readAll(int fd, qint64 expectedSize, QByteArray &bytes, int &error)
             return ReadOutcome::Failed;
         }
         // The file may grow while it is read; the size guard has to hold regardless.
-        if (bytes.size() + got > kMaxPlaylistBytes)
+        total += got;
+        if (total > kMaxPlaylistBytes)
             return ReadOutcome::TooLarge;
-        bytes.append(chunk, got);
+        onPiece(QByteArrayView(piece.constData(), got));
     }
 }
 
@@ -159,29 +169,33 @@ struct Gb18030Reading
 };
 
 // Walks the bytes as GB18030. Scores its non-ASCII characters: a GB2312 character 2
-// (one point per byte), any other GBK character 1, a private-use one -2.
-Gb18030Reading scoreGb18030(const QByteArray &bytes)
+// (one point per byte), any other GBK character 1, a private-use one -2. Unless the
+// bytes are the last ones, stops before a character that may go on past them, and
+// returns how many it took.
+qsizetype scoreGb18030Part(QByteArrayView bytes, bool last, Gb18030Reading &reading)
 {
-    Gb18030Reading reading;
     const qsizetype size = bytes.size();
-    for (qsizetype i = 0; i < size;) {
+    qsizetype i = 0;
+    while (i < size && reading.valid) {
         const uchar lead = uchar(bytes.at(i));
         if (lead < 0x80) {
             ++i;
             continue;
         }
+        if (!last && i + 4 > size)
+            return i;
         const uchar trail = i + 1 < size ? uchar(bytes.at(i + 1)) : 0;
         if (lead == 0x80 || lead == 0xFF || trail < 0x30 || (trail > 0x39 && trail < 0x40) || trail == 0x7F
             || trail == 0xFF) {
             reading.valid = false;
-            return reading;
+            break;
         }
         if (trail <= 0x39) { // four bytes: lead, digit, 81-FE, digit
             const uchar third = i + 2 < size ? uchar(bytes.at(i + 2)) : 0;
             const uchar fourth = i + 3 < size ? uchar(bytes.at(i + 3)) : 0;
             if (third < 0x81 || third == 0xFF || fourth < 0x30 || fourth > 0x39) {
                 reading.valid = false;
-                return reading;
+                break;
             }
             i += 4;
             continue;
@@ -191,6 +205,13 @@ Gb18030Reading scoreGb18030(const QByteArray &bytes)
         reading.score += isGb2312Pair(lead, trail) ? 2 : privateUse ? -2 : 1;
         i += 2;
     }
+    return size;
+}
+
+Gb18030Reading scoreGb18030(const QByteArray &bytes)
+{
+    Gb18030Reading reading;
+    scoreGb18030Part(bytes, true, reading);
     return reading;
 }
 
@@ -262,16 +283,150 @@ QString decodePlaylistText(const QByteArray &bytes, const QString &listPath)
     return utf8.eastAsian && utf8.score > gb.score ? asUtf8 : asGb;
 }
 
-QStringList entriesFromPlaylistText(const QString &text)
+namespace {
+
+// Makes entries of lines as they come: a title line names the path lines after it.
+class EntryCollector
 {
-    QStringList entries;
-    QString title;
-    forEachPlaylistLine(text, [&](QStringView line) {
+public:
+    explicit EntryCollector(EntryTexts &entries) : m_entries(entries) {}
+    void take(QStringView line)
+    {
         if (line.startsWith(kTitlePrefix))
-            title = line.sliced(kTitlePrefix.size()).toString();
+            m_title = line.sliced(kTitlePrefix.size()).toString();
         else if (isPathLine(line))
-            entries.append(listFormEntry(title, line.toString())); // the title carries over
-    });
+            m_entries.append(listFormEntry(m_title, line.toString())); // the title carries over
+    }
+
+private:
+    EntryTexts &m_entries;
+    QString m_title;
+};
+
+// The bytes of a UTF-8 character begun at the end of `bytes` but not finished there.
+qsizetype unfinishedUtf8(QByteArrayView bytes)
+{
+    for (qsizetype back = 1; back <= std::min<qsizetype>(3, bytes.size()); ++back) {
+        const uchar byte = uchar(bytes.at(bytes.size() - back));
+        if ((byte & 0xC0) == 0x80)
+            continue;
+        const qsizetype length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? back : 0;
+    }
+    return 0;
+}
+
+// What decodePlaylistText asks of the bytes, learnt piece by piece.
+class EncodingSurvey
+{
+public:
+    void add(QByteArrayView piece)
+    {
+        if (m_first) {
+            m_bom = piece.startsWith("\xEF\xBB\xBF");
+            m_first = false;
+        }
+        if (m_ascii)
+            m_ascii = std::all_of(piece.begin(), piece.end(), [](char c) { return uchar(c) < 0x80; });
+        if (m_utf8Valid) {
+            const QByteArray bytes = m_utf8Rest + piece.toByteArray();
+            const qsizetype rest = unfinishedUtf8(bytes);
+            m_utf8Valid = QByteArrayView(bytes).chopped(rest).isValidUtf8();
+            m_utf8Rest = bytes.right(rest);
+        }
+        if (m_gb.valid) {
+            const QByteArray bytes = m_gbRest + piece.toByteArray();
+            m_gbRest = bytes.sliced(scoreGb18030Part(bytes, false, m_gb));
+        }
+    }
+    void finish()
+    {
+        m_utf8Valid = m_utf8Valid && m_utf8Rest.isEmpty();
+        if (m_gb.valid)
+            scoreGb18030Part(m_gbRest, true, m_gb);
+    }
+
+    enum class Reading { Utf8, Gb18030, Undecided };
+    // The same choice as decodePlaylistText, where the bytes alone decide it.
+    Reading reading(const QString &listPath) const
+    {
+        if (listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive) || m_bom)
+            return Reading::Utf8;
+        if (!m_utf8Valid)
+            return Reading::Gb18030;
+        if (m_ascii || !m_gb.valid)
+            return Reading::Utf8;
+        return Reading::Undecided;
+    }
+
+private:
+    bool m_first = true;
+    bool m_bom = false;
+    bool m_ascii = true;
+    bool m_utf8Valid = true;
+    QByteArray m_utf8Rest;
+    Gb18030Reading m_gb;
+    QByteArray m_gbRest;
+};
+
+// Decodes pieces and hands on every whole line.
+class LineDecoder
+{
+public:
+    LineDecoder(bool utf8, EntryCollector &collector)
+        : m_decoder(utf8 ? QStringDecoder(QStringDecoder::Utf8) : QStringDecoder("GB18030")),
+          m_utf8(utf8 || !m_decoder.isValid()), m_collector(collector)
+    {
+    }
+    void add(QByteArrayView piece)
+    {
+        if (m_utf8 && !m_decoder.isValid())
+            m_pending += QString::fromUtf8(piece);
+        else
+            m_pending += m_decoder.decode(piece);
+        // A CR at the very end may yet be followed by the LF that belongs to it.
+        if (m_pending.size() < 2)
+            return;
+        const qsizetype lastCr = m_pending.lastIndexOf(u'\r', m_pending.size() - 2);
+        if (lastCr < 0)
+            return;
+        const qsizetype end = lastCr + (m_pending.at(lastCr + 1) == u'\n' ? 2 : 1);
+        forEachPlaylistLine(QString(m_pending.first(end)), [this](QStringView line) { m_collector.take(line); });
+        m_pending.remove(0, end);
+    }
+    void finish()
+    {
+        // A character cut off at the very end would otherwise vanish silently: a line
+        // feed can never continue one, so it flushes it out as a replacement character.
+        if (m_decoder.isValid()) {
+            m_pending += m_decoder.decode(QByteArrayView("\n"));
+            if (m_pending.endsWith(u'\n'))
+                m_pending.chop(1);
+        }
+        forEachPlaylistLine(m_pending, [this](QStringView line) { m_collector.take(line); });
+        m_pending.clear();
+    }
+
+private:
+    QStringDecoder m_decoder;
+    bool m_utf8;
+    EntryCollector &m_collector;
+    QString m_pending;
+};
+
+ReadResult readFailure(ReadOutcome outcome, int error)
+{
+    return failedRead(outcome == ReadOutcome::TooLarge ? QStringLiteral("文件太大")
+                                                       : fileProblemText(problemForErrno(error), FileRole::Playlist));
+}
+
+} // namespace
+
+EntryTexts entriesFromPlaylistText(const QString &text)
+{
+    EntryTexts entries;
+    EntryCollector collector(entries);
+    forEachPlaylistLine(text, [&](QStringView line) { collector.take(line); });
     return entries;
 }
 
@@ -283,41 +438,47 @@ ReadResult readPlaylistFile(const QString &path)
         return failedRead(fileProblemText(file.problem, FileRole::Playlist));
     if (file.size > kMaxPlaylistBytes)
         return failedRead(QStringLiteral("文件太大"));
+    const int fd = file.fd.get();
 
-    QByteArray bytes;
-    int readError = 0;
-    switch (readAll(file.fd.get(), file.size, bytes, readError)) {
-    case ReadOutcome::Complete:
-        break;
-    case ReadOutcome::TooLarge:
-        return failedRead(QStringLiteral("文件太大"));
-    case ReadOutcome::Failed:
-        return failedRead(fileProblemText(problemForErrno(readError), FileRole::Playlist));
-    }
+    // Read twice, a piece at a time: first to learn the encoding, then to decode.
+    int error = 0;
+    EncodingSurvey survey;
+    ReadOutcome outcome = readInPieces(fd, error, [&](QByteArrayView piece) { survey.add(piece); });
+    if (outcome != ReadOutcome::Complete)
+        return readFailure(outcome, error);
+    survey.finish();
 
     ReadResult result;
+    const EncodingSurvey::Reading reading = survey.reading(path);
+    if (reading == EncodingSurvey::Reading::Undecided) {
+        // Bytes that read both ways: the whole text decides, as decodePlaylistText says.
+        QByteArray bytes;
+        bytes.reserve(file.size);
+        outcome = readInPieces(fd, error, [&](QByteArrayView piece) { bytes.append(piece); });
+        if (outcome != ReadOutcome::Complete)
+            return readFailure(outcome, error);
+        result.entries = entriesFromPlaylistText(decodePlaylistText(bytes, path));
+    } else {
+        // Room for the text as UTF-8 (at most half as long again as GB18030), taken
+        // from the system only as it is written, and given back after.
+        result.entries.reserve(file.size / 16, file.size + file.size / 2);
+        EntryCollector collector(result.entries);
+        LineDecoder decoder(reading == EncodingSurvey::Reading::Utf8, collector);
+        outcome = readInPieces(fd, error, [&](QByteArrayView piece) { decoder.add(piece); });
+        if (outcome != ReadOutcome::Complete)
+            return readFailure(outcome, error);
+        decoder.finish();
+        result.entries.squeeze();
+    }
     result.ok = true;
-    result.entries = entriesFromPlaylistText(decodePlaylistText(bytes, path));
     return result;
 }
 
-QString playlistTextFromList(QListWidget *list)
-{
-    // Take the texts first: each scan may run other handlers, which may open
-    // another list or delete entries, and a save writes the list as it was asked.
-    QStringList entries;
-    const int count = list ? list->count() : 0;
-    entries.reserve(count);
-    for (int row = 0; row < count; ++row)
-        entries.append(list->item(row)->text());
-    return playlistTextFromEntries(entries);
-}
-
-QString playlistTextFromEntries(const QStringList &entries)
+QString playlistTextFromEntries(const EntryTexts &entries)
 {
     QString out = kHeader + kLineEnd;
-    for (const QString &entry : entries) {
-        if (const auto parts = SplitEntry(fixedText(entry)))
+    for (qsizetype row = 0; row < entries.size(); ++row) {
+        if (const auto parts = SplitEntry(fixedText(entries.at(row))))
             appendEntryLines(out, *parts);
     }
     return out;

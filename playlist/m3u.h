@@ -1,10 +1,11 @@
 #pragma once
 
+#include "entrytexts.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-class QListWidget;
 
 namespace velmora {
 
@@ -37,21 +38,23 @@ void forEachPlaylistLine(const QString &text, LineHandler onLine)
 }
 // The list-form entries that the lines give (title lines "#EXTINF:235,", path lines
 // beginning with "A"-"Z" or "/"; everything else is skipped).
-QStringList entriesFromPlaylistText(const QString &text);
+EntryTexts entriesFromPlaylistText(const QString &text);
 
 struct ReadResult
 {
     bool ok = false;
     QString error; // in words for the user when !ok
-    QStringList entries;
+    EntryTexts entries;
 };
+// Reads and decodes the list a piece at a time, so that a big one is never held whole
+// as bytes and text at once. Blocking: for a thread of its own where the list is big.
 ReadResult readPlaylistFile(const QString &path);
 
 // --- Writing -------------------------------------------------------------------------
 // "#EXTM3U", then a title line and a path line per entry that holds "(", every line
-// ending in CR LF. Reads each entry text afresh from the list (the scans may yield).
-QString playlistTextFromList(QListWidget *list);
-QString playlistTextFromEntries(const QStringList &entries);
+// ending in CR LF. Works on the texts as they were taken: the scans may yield, and
+// what runs meanwhile may change the list, but a save writes the list as it was asked.
+QString playlistTextFromEntries(const EntryTexts &entries);
 // GB18030, no BOM; UTF-8 for a list named ".m3u8", which every reader takes as UTF-8.
 QByteArray encodePlaylistText(const QString &text, const QString &listPath = QString());
 

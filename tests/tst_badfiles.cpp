@@ -7,7 +7,7 @@
 #include "tickwatch.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -287,13 +287,13 @@ void BadFilesTest::badTrackBetweenGoodOnes()
         // It plays to its end, not just to the first damage.
         QVERIFY(badLastedMs >= badDurationMs * 9 / 10);
         QVERIFY(badLastedMs <= badDurationMs + 3000);
-        QVERIFY(w.form->List1->item(1)->toolTip().isEmpty());
+        QVERIFY(w.form->List1->model()->index(1, 0).data(Qt::ToolTipRole).toString().isEmpty());
         break;
     case Outcome::Skipped:
         QVERIFY(!played);
         QCOMPARE(problems.count(), 1);
         QVERIFY(problems.first().first().toString().contains(bad));
-        QVERIFY(!w.form->List1->item(1)->toolTip().isEmpty());
+        QVERIFY(!w.form->List1->model()->index(1, 0).data(Qt::ToolTipRole).toString().isEmpty());
         // Skipped at about the pace of a second, neither racing on nor lingering.
         QVERIFY(badLastedMs <= 3000);
         break;
@@ -304,7 +304,7 @@ void BadFilesTest::badTrackBetweenGoodOnes()
             QVERIFY(badLastedMs <= 3000);
         break;
     }
-    QCOMPARE(w.form->List1->currentRow(), 2);
+    QCOMPARE(w.form->player().selection().currentIndex().row(), 2);
 }
 
 QTEST_MAIN(BadFilesTest)

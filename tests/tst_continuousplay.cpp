@@ -7,7 +7,7 @@
 #include "m3u.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -142,7 +142,7 @@ void ContinuousPlayTest::playsOnFromTrackToTrack()
     QCOMPARE(w.form->windowTitle(), QStringLiteral("Velmora--") + a);
     // Nobody but the end of each track moves playback on.
     QTRY_VERIFY_WITH_TIMEOUT(w.titles.contains(QStringLiteral("Velmora--") + b), 10000);
-    QCOMPARE(w.form->List1->currentRow(), 1);
+    QCOMPARE(w.form->player().selection().currentIndex().row(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(w.form->vars().RoundPlay == 2, 10000);
     QVERIFY(w.form->StatusPanel3->text().startsWith(QStringLiteral("帧数:")));
 }
@@ -159,7 +159,7 @@ void ContinuousPlayTest::skipsMissingFile()
     QVERIFY(w.titles.contains(QStringLiteral("Velmora--") + gone));
     QVERIFY(problems.count() >= 1);
     QVERIFY(problems.first().first().toString().contains(gone));
-    QVERIFY(!w.form->List1->item(1)->toolTip().isEmpty());
+    QVERIFY(!w.form->List1->model()->index(1, 0).data(Qt::ToolTipRole).toString().isEmpty());
 }
 
 void ContinuousPlayTest::allMissingDoesNotSpin()

@@ -1,7 +1,8 @@
 #include "entry.h"
 
 #include <QElapsedTimer>
-#include <QListWidget>
+#include "playlistmodel.h"
+#include "testwindow.h"
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTimer>
@@ -112,13 +113,13 @@ private slots:
 
     void listEntryTextFollowsTheList()
     {
-        auto list = std::make_unique<QListWidget>();
-        list->addItems({u"a"_s, u"b"_s});
+        auto list = std::make_unique<PlaylistModel>();
+        list->append(test::entryTexts({u"a"_s, u"b"_s}));
         const TextReader second = listEntryText(list.get(), 1);
         QCOMPARE(second(), u"b"_s);
-        list->item(1)->setText(u"c"_s);
+        { list->removeAt(1); list->insert(1, test::entryTexts({u"c"_s})); }
         QCOMPARE(second(), u"c"_s);
-        delete list->takeItem(0);
+        list->removeAt(0);
         QCOMPARE(second(), QString());
         QCOMPARE(listEntryText(list.get(), -1)(), QString());
         QCOMPARE(listEntryText(nullptr, 0)(), QString());
@@ -186,26 +187,26 @@ private slots:
         QFETCH(QString, baseName);
 
         for (const bool scanBaseName : {false, true}) {
-            auto *list = new QListWidget; // deleted below, unless the hook destroys it
-            const QPointer<QListWidget> guard(list);
+            auto *list = new PlaylistModel; // deleted below, unless the hook destroys it
+            const QPointer<PlaylistModel> guard(list);
             const auto deleteList = qScopeGuard([&guard] { delete guard.data(); });
-            list->addItems({u"First     (/a/first.mp3)"_s, u"Old     (/old/a.mp3)"_s,
-                            u"Next     (/c/next.mp3)"_s});
-            const QString original = list->item(1)->text();
+            list->append(test::entryTexts({u"First     (/a/first.mp3)"_s, u"Old     (/old/a.mp3)"_s,
+                            u"Next     (/c/next.mp3)"_s}));
+            const QString original = list->text(1);
 
             int yields = 0;
             const ScopedYieldHook hook([&] {
                 if (++yields != atYield || !guard)
                     return false;
                 if (action == u"change")
-                    list->item(1)->setText(u"B (/new/path.mp3)"_s);
+                    { list->removeAt(1); list->insert(1, test::entryTexts({u"B (/new/path.mp3)"_s})); }
                 else if (action == u"lengthen")
-                    list->item(1)->setText(QString(original.size() + 2, u'x') + u"(/z/zz.mp3)"_s);
+                    { list->removeAt(1); list->insert(1, test::entryTexts({QString(original.size() + 2, u'x') + u"(/z/zz.mp3)"_s})); }
                 else if (action == u"remove")
-                    delete list->takeItem(1);
+                    list->removeAt(1);
                 else if (action == u"removeTail")
                     while (list->count() > 1)
-                        delete list->takeItem(1);
+                        list->removeAt(1);
                 else if (action == u"clear")
                     list->clear();
                 else if (action == u"destroy")
@@ -238,8 +239,8 @@ private slots:
         texts.reserve(kEntries);
         for (int i = 0; i < kEntries; ++i)
             texts.append(fileFormEntry(u"Track %1"_s.arg(i), u"/home/user/Music/Album/Track %1.mp3"_s.arg(i)));
-        QListWidget list;
-        list.addItems(texts);
+        PlaylistModel list;
+        list.append(test::entryTexts(texts));
 
         QElapsedTimer timer;
         timer.start();

@@ -10,7 +10,8 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
-#include <QListWidget>
+#include "playlistmodel.h"
+#include "testwindow.h"
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -166,14 +167,14 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, entries);
-        QCOMPARE(entriesFromPlaylistText(decodePlaylistText(bytes)), entries);
+        QCOMPARE(test::texts(entriesFromPlaylistText(decodePlaylistText(bytes))), entries);
 
         const QString path = tempPath(u"read.m3u"_s);
         QVERIFY(writeBytes(path, bytes));
         const ReadResult read = readPlaylistFile(path);
         QVERIFY(read.ok);
         QCOMPARE(read.error, QString());
-        QCOMPARE(read.entries, entries);
+        QCOMPARE(test::texts(read.entries), entries);
     }
 
     // Bytes that are valid UTF-8 and GB18030 alike. "%D" stands for the test's folder.
@@ -227,7 +228,7 @@ private slots:
         QVERIFY(writeBytes(list, QByteArray(bytes).replace("%D", QFile::encodeName(dir.path()))));
         const ReadResult read = readPlaylistFile(list);
         QVERIFY(read.ok);
-        QCOMPARE(read.entries, QStringList{QString(entry).replace(u"%D"_s, dir.path())});
+        QCOMPARE(test::texts(read.entries), QStringList{QString(entry).replace(u"%D"_s, dir.path())});
     }
 
     // A list written here reads back as written with its files gone: every one of the
@@ -267,8 +268,8 @@ private slots:
         QCOMPARE(titles.size(), 6763 * 3 + 20 * 31);
         for (const QString &title : std::as_const(titles)) {
             const QString path = u"/gone/"_s + title + u".mp3"_s;
-            const QByteArray saved = encodePlaylistText(playlistTextFromEntries({title + u"     ("_s + path + u')'}));
-            const QStringList read = entriesFromPlaylistText(decodePlaylistText(saved, u"/gone/l.m3u"_s));
+            const QByteArray saved = encodePlaylistText(playlistTextFromEntries(test::entryTexts({title + u"     ("_s + path + u')'})));
+            const QStringList read = test::texts(entriesFromPlaylistText(decodePlaylistText(saved, u"/gone/l.m3u"_s)));
             QCOMPARE(read, QStringList{title + QString(10, u' ') + u'(' + path + u')'});
         }
     }
@@ -348,12 +349,10 @@ private slots:
     {
         QFETCH(QStringList, entries);
         QFETCH(QByteArray, bytes);
-        QCOMPARE(encodePlaylistText(playlistTextFromEntries(entries)), bytes);
-
-        QListWidget list;
-        list.addItems(entries);
-        QCOMPARE(encodePlaylistText(playlistTextFromList(&list)), bytes);
-        QCOMPARE(encodePlaylistText(playlistTextFromList(nullptr)), QByteArray("#EXTM3U\r\n"));
+        PlaylistModel list;
+        list.append(test::entryTexts(entries));
+        QCOMPARE(encodePlaylistText(playlistTextFromEntries(list.texts())), bytes);
+        QCOMPARE(encodePlaylistText(playlistTextFromEntries(EntryTexts())), QByteArray("#EXTM3U\r\n"));
     }
 
     // The list is taken as it stands when the save is asked for: rows removed, a
@@ -371,10 +370,10 @@ private slots:
         QFETCH(QString, action);
         const QByteArray bytes("#EXTM3U\r\n#EXTINF:235,A     \r\n/a.mp3\r\n#EXTINF:235,B     \r\n/b.mp3\r\n"
                                "#EXTINF:235,C     \r\n/c.mp3\r\n");
-        auto *list = new QListWidget; // deleted below, unless the hook destroys it
-        const QPointer<QListWidget> guard(list);
+        auto *list = new PlaylistModel; // deleted below, unless the hook destroys it
+        const QPointer<PlaylistModel> guard(list);
         const auto deleteList = qScopeGuard([&guard] { delete guard.data(); });
-        list->addItems({u"A     (/a.mp3)"_s, u"B     (/b.mp3)"_s, u"C     (/c.mp3)"_s});
+        list->append(test::entryTexts({u"A     (/a.mp3)"_s, u"B     (/b.mp3)"_s, u"C     (/c.mp3)"_s}));
 
         bool done = false;
         setScanYieldHook([&] {
@@ -382,14 +381,14 @@ private slots:
                 return false;
             done = true;
             if (action == u"removeFirst")
-                delete list->takeItem(0);
+                list->removeAt(0);
             else if (action == u"clear")
                 list->clear();
             else
                 delete list;
             return true;
         });
-        QCOMPARE(encodePlaylistText(playlistTextFromList(list)), bytes);
+        QCOMPARE(encodePlaylistText(playlistTextFromEntries(list->texts())), bytes);
     }
 
     // Every save and reload adds five spaces in front of the bracket.
@@ -422,11 +421,11 @@ private slots:
         const QString path = tempPath(listName);
         QStringList entries{entry};
         for (int i = 0; i < saves; ++i) {
-            const WriteResult written = writeFileAtomically(path, encodePlaylistText(playlistTextFromEntries(entries), path));
+            const WriteResult written = writeFileAtomically(path, encodePlaylistText(playlistTextFromEntries(test::entryTexts(entries)), path));
             QVERIFY2(written.ok, qPrintable(written.error));
             const ReadResult read = readPlaylistFile(path);
             QVERIFY(read.ok);
-            entries = read.entries;
+            entries = test::texts(read.entries);
         }
         QCOMPARE(entries, reloaded);
     }
@@ -511,13 +510,13 @@ private slots:
         QStringList entries;
         for (int i = 0; i < kEntries; ++i)
             entries.append(listFormEntry(u"歌曲 %1"_s.arg(i), u"/home/user/Music/Album %1/Track %1.mp3"_s.arg(i)));
-        QListWidget list;
-        list.addItems(entries);
+        PlaylistModel list;
+        list.append(test::entryTexts(entries));
         const QString path = tempPath(u"huge100k.m3u"_s);
 
         QElapsedTimer timer;
         timer.start();
-        const QByteArray bytes = encodePlaylistText(playlistTextFromList(&list));
+        const QByteArray bytes = encodePlaylistText(playlistTextFromEntries(list.texts()));
         const qint64 composed = timer.restart();
         QVERIFY(writeFileAtomically(path, bytes).ok);
         const qint64 written = timer.restart();
@@ -528,7 +527,7 @@ private slots:
 
         QVERIFY(read.ok);
         QCOMPARE(read.entries.size(), kEntries);
-        QCOMPARE(read.entries.last(), u"歌曲 99999          (/home/user/Music/Album 99999/Track 99999.mp3)"_s);
+        QCOMPARE(read.entries.at(kEntries - 1), u"歌曲 99999          (/home/user/Music/Album 99999/Track 99999.mp3)"_s);
         QVERIFY2(composed + written + reread < 5000, "saving or loading a long playlist hangs");
     }
 

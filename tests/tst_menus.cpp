@@ -2,6 +2,7 @@
 #include "aboutbox.h"
 #include "dropimport.h"
 #include "scratchmount.h"
+#include "m3u.h"
 #include "testwindow.h"
 
 #include "entry.h"
@@ -12,7 +13,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -24,9 +25,9 @@ using namespace velmora::test;
 
 namespace {
 
-QPoint entryCentre(QListWidget *list, int row)
+QPoint entryCentre(QListView *list, int row)
 {
-    return list->visualItemRect(list->item(row)).center();
+    return list->visualRect(list->model()->index(row, 0)).center();
 }
 
 // Presses the right button on the list; records the states the pop-up shows and
@@ -118,7 +119,7 @@ void MenusTest::pressOnEmptySpaceOffersNeither()
     QTest::mouseClick(w->form->List1->viewport(), Qt::LeftButton, {}, entryCentre(w->form->List1, 0));
     QCOMPARE(w->menuStates(), QStringLiteral("pd-"));
     const QPoint empty(10, w->form->List1->viewport()->height() - 5);
-    QVERIFY(!w->form->List1->itemAt(empty));
+    QVERIFY(!w->form->List1->indexAt(empty).isValid());
     QTest::mouseClick(w->form->List1->viewport(), Qt::LeftButton, {}, empty);
     QCOMPARE(w->menuStates(), QStringLiteral("---"));
 }
@@ -291,7 +292,7 @@ void MenusTest::drop()
     for (const char *name : {"第10首.mp3", "第2首.mp3", "LOUD.MP3", "notes.txt", "list.m3u", "专辑/第10首.mp3",
                              "专辑/第2首.mp3", "专辑/cover.jpg", "专辑/CD 1/第1首.MP3", "专辑/CD 1/b.mp3"})
         w->writeFile(QString::fromUtf8(name), "ID3");
-    w->form->List1->setCurrentRow(1);
+    w->form->player().selectEntry(1);
     w->form->vars().MP3File = QStringLiteral("/m/B.mp3");
     const QStringList before = w->entries();
     QSignalSpy done(w->form->findChild<DropImport *>(), &DropImport::dropAdded);
@@ -353,9 +354,9 @@ void MenusTest::deleteWithNothingSelected()
 
 void MenusTest::deletePlayingEntryKeepsPlaying()
 {
-    w->form->List1->setCurrentRow(1);
+    w->form->player().selectEntry(1);
     w->form->playback().runPlay_Click();
-    w->form->List1->setCurrentRow(1);
+    w->form->player().selectEntry(1);
     w->engine->calls.clear();
     w->form->runDel_Click();
     QCOMPARE(w->engine->calls, QStringList());
@@ -365,10 +366,10 @@ void MenusTest::deletePlayingEntryKeepsPlaying()
 
 void MenusTest::saveWritesFilePath()
 {
-    w->form->List1->clear();
-    w->form->List1->addItem(listFormEntry(QStringLiteral("晨曦"), QStringLiteral("/音乐/a.mp3")));
-    w->form->List1->addItem(fileFormEntry(QStringLiteral("Song (Live)"), QStringLiteral("C:\\b.mp3")));
-    w->form->List1->addItem(QStringLiteral("no bracket"));
+    w->form->player().list().clear();
+    w->form->player().list().append(listFormEntry(QStringLiteral("晨曦"), QStringLiteral("/音乐/a.mp3")));
+    w->form->player().list().append(fileFormEntry(QStringLiteral("Song (Live)"), QStringLiteral("C:\\b.mp3")));
+    w->form->player().list().append(QStringLiteral("no bracket"));
     w->form->munSave->trigger();
     const QString expected = QStringLiteral("#EXTM3U\r\n#EXTINF:235,晨曦     \r\n/音乐/a.mp3\r\n"
                                             "#EXTINF:235,Song (Live).mp3          \r\nC:\\b.mp3\r\n");
@@ -395,13 +396,12 @@ void MenusTest::saveAsLeavesFilePath()
 
 void MenusTest::saveRoundTripGrowsFiveSpaces()
 {
-    w->form->List1->clear();
-    w->form->List1->addItem(listFormEntry(QStringLiteral("Song A"), QStringLiteral("C:\\Music\\a.mp3")));
-    w->form->List1->addItem(fileFormEntry(QStringLiteral("Song B"), QStringLiteral("C:\\Music\\Song B.mp3")));
-    w->form->List1->addItem(listFormEntry(QStringLiteral("low"), QStringLiteral("c:\\music\\low.mp3")));
+    w->form->player().list().clear();
+    w->form->player().list().append(listFormEntry(QStringLiteral("Song A"), QStringLiteral("C:\\Music\\a.mp3")));
+    w->form->player().list().append(fileFormEntry(QStringLiteral("Song B"), QStringLiteral("C:\\Music\\Song B.mp3")));
+    w->form->player().list().append(listFormEntry(QStringLiteral("low"), QStringLiteral("c:\\music\\low.mp3")));
     w->form->munSave_Click();
-    QVERIFY(w->form->LoadPlaylist(w->path("mp3.m3u"), true));
-    QCOMPARE(w->entries(), QStringList({"Song A          (C:\\Music\\a.mp3)",
+    QCOMPARE(texts(readPlaylistFile(w->path("mp3.m3u")).entries), QStringList({"Song A          (C:\\Music\\a.mp3)",
                                         "Song B.mp3               (C:\\Music\\Song B.mp3)"}));
 }
 
@@ -421,7 +421,7 @@ void MenusTest::saveFailureKeepsOldFile()
     // The target is a directory, then a folder that does not exist.
     QSignalSpy problems(w->form.get(), &Form1::problemReported);
     QDir(w->folder.path()).mkdir(QStringLiteral("dir.m3u"));
-    QVERIFY(!w->form->SavePlaylist(w->path("dir.m3u")));
+    QVERIFY(!w->saveAs(w->path("dir.m3u")));
     QVERIFY(QFileInfo(w->path("dir.m3u")).isDir());
     w->form->vars().FilePath = w->path("missing/list.m3u");
     w->form->munSave_Click();

@@ -5,7 +5,7 @@
 
 #include <QAction>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QSlider>
 #include <QAccessible>
 #include <QtTest>
@@ -146,8 +146,8 @@ void PlaybackTest::endAfterEntriesRemoved()
     w.form->vars().MP3File = QStringLiteral("/m/C.mp3");
     w.form->vars().RoundPlay = 2;
     w.form->vars().RePlay = true;
-    delete w.form->List1->takeItem(2);
-    delete w.form->List1->takeItem(1);
+    w.form->player().list().removeAt(2);
+    w.form->player().list().removeAt(1);
     w.engine->endTrack();
     QCOMPARE(w.form->vars().RoundPlay, -1);
     QCOMPARE(openedPaths(*w.engine), QStringList{"/m/C.mp3"});
@@ -193,7 +193,7 @@ void PlaybackTest::startChosenEntry()
     for (int i = 0; i < 10; ++i)
         paths << QStringLiteral("/m/%1.mp3").arg(i);
     w.setEntries(paths);
-    w.form->List1->setCurrentRow(2);
+    w.form->player().selectEntry(2);
     w.form->vars().RePlay = false;
     if (byMenu)
         w.form->playback().runPlay_Click();
@@ -247,8 +247,8 @@ void PlaybackTest::startNeedsMoreThanFourCharacters()
     QFETCH(QString, path);
     QFETCH(bool, plays);
     TestWindow w;
-    w.form->List1->addItem(listFormEntry(QStringLiteral("T"), path));
-    w.form->List1->setCurrentRow(0);
+    w.form->player().list().append(listFormEntry(QStringLiteral("T"), path));
+    w.form->player().selectEntry(0);
     const QString menusBefore = w.menuStates();
     const bool sliderBefore = w.form->Slider1->isEnabled();
     w.form->playback().runPlay_Click();
@@ -387,7 +387,7 @@ void PlaybackTest::pauseResumeAfterNewTrackStarted()
     w.setEntries({"/m/A.mp3", "/m/B.mp3"});
     w.form->vars().MP3File = QStringLiteral("/m/A.mp3");
     w.form->munPause->trigger();
-    w.form->List1->setCurrentRow(1);
+    w.form->player().selectEntry(1);
     w.form->playback().runPlay_Click();
     QCOMPARE(w.form->munPause->text(), QStringLiteral("继续播放"));
     w.engine->calls.clear();
@@ -412,19 +412,19 @@ void PlaybackTest::badTrackIsReportedAndMarked()
     w.setEntries({"/m/gone.mp3", "/m/B.mp3"});
     w.engine->tracks[QStringLiteral("/m/gone.mp3")] = FakeEngine::Track{0, 0, {}, {}, {}, 1};
     QSignalSpy problems(w.form.get(), &Form1::problemReported);
-    w.form->List1->setCurrentRow(0);
+    w.form->player().selectEntry(0);
     w.form->playback().runPlay_Click();
     QCOMPARE(problems.count(), 1);
     QVERIFY(problems.first().first().toString().contains(QStringLiteral("/m/gone.mp3")));
-    QVERIFY(!w.form->List1->item(0)->toolTip().isEmpty());
-    QVERIFY(w.form->List1->item(1)->toolTip().isEmpty());
+    QVERIFY(!w.form->List1->model()->index(0, 0).data(Qt::ToolTipRole).toString().isEmpty());
+    QVERIFY(w.form->List1->model()->index(1, 0).data(Qt::ToolTipRole).toString().isEmpty());
     // The texts of the caption and panel stay as they are for any track.
     QCOMPARE(w.form->windowTitle(), QStringLiteral("Velmora--/m/gone.mp3"));
     QCOMPARE(w.form->StatusPanel1->text(), QStringLiteral("当前歌曲:--(专辑：)"));
     // Once the file plays again its entry is no longer marked.
     w.engine->tracks.clear();
     w.form->playback().runPlay_Click();
-    QVERIFY(w.form->List1->item(0)->toolTip().isEmpty());
+    QVERIFY(w.form->List1->model()->index(0, 0).data(Qt::ToolTipRole).toString().isEmpty());
 }
 
 void PlaybackTest::hopelessListStopsAfterOneRound()
@@ -434,7 +434,7 @@ void PlaybackTest::hopelessListStopsAfterOneRound()
     w.setEntries(gone);
     w.engine->defaultTrack.openStatus = 1;
     QSignalSpy problems(w.form.get(), &Form1::problemReported);
-    w.form->List1->setCurrentRow(0);
+    w.form->player().selectEntry(0);
     w.form->playback().runPlay_Click();
     for (int i = 0; i < 10; ++i)
         w.engine->endTrack();
@@ -469,7 +469,7 @@ void PlaybackTest::fileTextsShownLiterally()
     w.engine->tracks[path] = FakeEngine::Track{10, 1000, title, title, title, 1};
     w.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
-    w.form->List1->setCurrentRow(0);
+    w.form->player().selectEntry(0);
     w.form->playback().runPlay_Click();
     const auto shown = [](QWidget *widget) {
         return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
@@ -485,12 +485,12 @@ void PlaybackTest::reportKeepsPanelsAndOutlastsOtherTracks()
     w.setEntries({QStringLiteral("/m/gone.mp3"), QStringLiteral("/m/B.mp3")});
     w.engine->tracks[QStringLiteral("/m/gone.mp3")] = FakeEngine::Track{0, 0, {}, {}, {}, 1};
     w.form->show();
-    w.form->List1->setCurrentRow(0);
+    w.form->player().selectEntry(0);
     w.form->playback().runPlay_Click();
     const QString report = QStringLiteral("无法播放 /m/gone.mp3：文件不存在");
     QCOMPARE(w.form->shownReport(), report);
     // Another track plays: the report stays, and so do the time and frame panels.
-    w.form->List1->setCurrentRow(1);
+    w.form->player().selectEntry(1);
     w.form->playback().runPlay_Click();
     w.engine->reportPosition(5);
     QCOMPARE(w.form->shownReport(), report);
@@ -498,7 +498,7 @@ void PlaybackTest::reportKeepsPanelsAndOutlastsOtherTracks()
     QCOMPARE(w.form->StatusPanel3->text(), QStringLiteral("帧数: 5/9000"));
     // The failing track plays after all: its report is wrong now and goes.
     w.engine->tracks.clear();
-    w.form->List1->setCurrentRow(0);
+    w.form->player().selectEntry(0);
     w.form->playback().runPlay_Click();
     QCOMPARE(w.form->shownReport(), QString());
     QVERIFY(w.form->StatusPanel1->isVisible());

@@ -7,7 +7,7 @@
 
 #include <QAction>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QSlider>
 #include <QtTest>
 
@@ -203,7 +203,7 @@ void PlayerTest::sameCommandFromEverySource()
         } else if (step == QLatin1String("seek max")) {
             player.seekBy(std::numeric_limits<qint64>::max());
         } else if (step == QLatin1String("double-click B")) {
-            w.form->List1->setCurrentRow(1);
+            w.form->player().selectEntry(1);
             w.form->playback().List1_DblClick();
         } else if (step == QLatin1String("pause")) {
             player.pause();

@@ -11,7 +11,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QListWidget>
+#include <QListView>
 #include <QProcess>
 #include <QStatusBar>
 #include <QtTest>
@@ -84,16 +84,16 @@ int saveChild(int argc, char *argv[])
     QElapsedTimer clock;
     bool ok = false;
     if (mode == QLatin1String("atomic")) {
-        const QByteArray bytes = encodePlaylistText(playlistTextFromEntries(entries));
+        const QByteArray bytes = encodePlaylistText(playlistTextFromEntries(entryTexts(entries)));
         say("writing\n");
         clock.start();
         ok = writeFileAtomically(target, bytes).ok;
     } else {
         TestWindow w;
-        w.form->List1->addItems(entries);
+        w.form->player().list().append(entryTexts(entries));
         say("writing\n");
         clock.start();
-        ok = w.form->SavePlaylist(target);
+        ok = w.saveAs(target);
     }
     std::printf("done %d %lld\n", ok ? 1 : 0, static_cast<long long>(clock.elapsed()));
     std::fflush(stdout);
@@ -271,7 +271,7 @@ void SaveFaultsTest::faultKeepsOldFile()
         QVERIFY(QFileInfo(target).isDir());
         QCOMPARE(contentsOf(target + QStringLiteral("/inside.txt")), old);
     } else if (inPlace) {
-        QCOMPARE(contentsOf(target), encodePlaylistText(playlistTextFromEntries(w.entries())));
+        QCOMPARE(contentsOf(target), encodePlaylistText(playlistTextFromEntries(entryTexts(w.entries()))));
     } else if (Fault(fault) != Fault::FolderMissing) {
         QCOMPARE(contentsOf(target), old);
     }
@@ -295,8 +295,8 @@ void SaveFaultsTest::faultKeepsOldFile()
     }
     w.setEntries({QStringLiteral("/m/small.mp3")});
     const QStringList entriesNow = w.entries();
-    QVERIFY(w.form->SavePlaylist(target));
-    QCOMPARE(contentsOf(target), encodePlaylistText(playlistTextFromEntries(entriesNow)));
+    QVERIFY(w.saveAs(target));
+    QCOMPARE(contentsOf(target), encodePlaylistText(playlistTextFromEntries(entryTexts(entriesNow))));
     QCOMPARE(folderContents(QFileInfo(target).path()), QStringList{QStringLiteral("list.m3u")});
 }
 
@@ -314,7 +314,7 @@ void SaveFaultsTest::killedMidSave()
     QVERIFY(folder.isValid());
     const QString target = folder.filePath(QStringLiteral("mp3.m3u"));
     const QByteArray old = m3u({{"Old", "/m/old.mp3"}, {"旧歌", "/m/旧歌.mp3"}});
-    const QByteArray fresh = encodePlaylistText(playlistTextFromEntries(bigListEntries(kChildEntries)));
+    const QByteArray fresh = encodePlaylistText(playlistTextFromEntries(entryTexts(bigListEntries(kChildEntries))));
     const QByteArray oldHash = sha1(old);
     const QByteArray freshHash = sha1(fresh);
 
@@ -355,8 +355,8 @@ void SaveFaultsTest::killedMidSave()
     // Whatever the kills left behind, the next save goes through and nothing else changes.
     TestWindow w;
     w.setEntries({QStringLiteral("/m/after.mp3")});
-    QVERIFY(w.form->SavePlaylist(target));
-    QCOMPARE(contentsOf(target), encodePlaylistText(playlistTextFromEntries(w.entries())));
+    QVERIFY(w.saveAs(target));
+    QCOMPARE(contentsOf(target), encodePlaylistText(playlistTextFromEntries(entryTexts(w.entries()))));
     QCOMPARE(folderContents(folder.path()).filter(QRegularExpression(QStringLiteral("^(?!mp3\\.m3u$)"))), leftOver);
 }
 

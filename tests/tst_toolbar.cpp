@@ -6,7 +6,7 @@
 
 #include <QAction>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QSlider>
 #include <QtTest>
 
@@ -184,7 +184,7 @@ void ToolbarTest::openListThatCannotBeReadKeepsEverything()
 void ToolbarTest::saveEmptyList()
 {
     PlayingWindow w;
-    w.form->List1->clear();
+    w.form->player().list().clear();
     w.form->Toolbar1_ButtonClick(Save);
     QCOMPARE(w.readFile(QStringLiteral("mp3.m3u")), QByteArray("#EXTM3U\r\n"));
     QCOMPARE(w.dialog->shown, QStringList());
@@ -193,9 +193,9 @@ void ToolbarTest::saveEmptyList()
 void ToolbarTest::saveThenOpenGivesFifteenSpaces()
 {
     PlayingWindow w;
-    w.form->List1->clear();
-    w.form->List1->addItem(fileFormEntry(QStringLiteral("Song"), QStringLiteral("C:\\Music\\Song.mp3")));
-    w.form->List1->addItem(fileFormEntry(QStringLiteral("Other"), QStringLiteral("C:\\Music\\Other.mp3")));
+    w.form->player().list().clear();
+    w.form->player().list().append(fileFormEntry(QStringLiteral("Song"), QStringLiteral("C:\\Music\\Song.mp3")));
+    w.form->player().list().append(fileFormEntry(QStringLiteral("Other"), QStringLiteral("C:\\Music\\Other.mp3")));
     w.form->Toolbar1_ButtonClick(Save);
     w.dialog->answers << w.path("mp3.m3u");
     w.form->Toolbar1_ButtonClick(Open);
@@ -333,7 +333,7 @@ void ToolbarTest::filesFromOutside()
         absolute << inFolder(file);
     QSignalSpy problems(w.form.get(), &Form1::problemReported);
 
-    openFromOutside(*w.form, absolute);
+    w.form->player().openFiles(absolute);
     QStringList entryPaths;
     for (const QString &entry : w.entries())
         entryPaths << *EntryPath(fixedText(entry));

@@ -4,7 +4,9 @@
 
 #include <QAction>
 #include <QFile>
-#include <QListWidget>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QSignalSpy>
 
 namespace velmora::test {
 
@@ -24,28 +26,52 @@ QByteArray TestWindow::readFile(const QString &name) const
     return file.readAll();
 }
 
-QStringList TestWindow::entries() const
+QStringList texts(const EntryTexts &entries)
 {
     QStringList result;
-    for (int i = 0; i < form->List1->count(); ++i)
-        result << form->List1->item(i)->text();
+    for (qsizetype row = 0; row < entries.size(); ++row)
+        result << entries.at(row);
+    return result;
+}
+
+EntryTexts entryTexts(const QStringList &texts)
+{
+    EntryTexts entries;
+    for (const QString &text : texts)
+        entries.append(text);
+    return entries;
+}
+
+QStringList TestWindow::entries() const
+{
+    // As the list shows them.
+    QStringList result;
+    const QAbstractItemModel *shown = form->List1->model();
+    for (int row = 0; row < shown->rowCount(); ++row)
+        result << shown->index(row, 0).data().toString();
     return result;
 }
 
 int TestWindow::selectedRow() const
 {
-    for (int i = 0; i < form->List1->count(); ++i) {
-        if (form->List1->item(i)->isSelected())
-            return i;
-    }
-    return -1;
+    const QModelIndexList rows = form->List1->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
 }
 
 void TestWindow::setEntries(const QStringList &paths)
 {
-    form->List1->clear();
+    QStringList texts;
     for (const QString &p : paths)
-        form->List1->addItem(listFormEntry(QStringLiteral("T"), p));
+        texts << listFormEntry(QStringLiteral("T"), p);
+    form->player().list().clear();
+    form->player().list().append(entryTexts(texts));
+}
+
+bool TestWindow::saveAs(const QString &path)
+{
+    QSignalSpy problems(form.get(), &Form1::problemReported);
+    form->player().saveAs(path);
+    return problems.isEmpty();
 }
 
 QString TestWindow::menuStates() const

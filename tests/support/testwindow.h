@@ -40,7 +40,13 @@ struct TestWindow
     void setEntries(const QStringList &paths);
     // Enabled state of the pop-up menu items runPlay, runDel, munPause, as "ppd" flags.
     QString menuStates() const;
+    // 列表另存为 to `path`; false when a problem was reported.
+    bool saveAs(const QString &path);
 };
+
+// Entry texts as a plain list, and back.
+QStringList texts(const EntryTexts &entries);
+EntryTexts entryTexts(const QStringList &texts);
 
 // "#EXTM3U" and a title and path line per track, CR LF line ends.
 QByteArray m3u(const QList<QPair<QString, QString>> &titledPaths);
