@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+class QSettings;
+
 namespace velmora {
 
 enum class Transport { Stopped, Playing, Paused };
@@ -78,6 +80,16 @@ public:
     // and run in the order they came. Every command above goes through here.
     void submit(std::function<void()> command);
 
+    // How loud the engine plays, from 0.0 (silent) to 1.0 (as decoded, where a first run
+    // starts).
+    double volume() const { return m_volume; }
+    // The one place the volume is set, whoever asks (MPRIS, the tray's wheel): clamped to
+    // 0..1; not a number is ignored.
+    void setVolume(double volume);
+    // Takes the volume the last run left in the user's settings, and keeps every change
+    // there for the next run. Without it (tests) the volume starts full and is not kept.
+    void rememberVolume();
+
 signals:
     void transportChanged(velmora::Transport transport);
     void trackChanged();
@@ -87,6 +99,7 @@ signals:
     void entriesChanged();
     // No command is in progress any more, and none waits: the state is whole again.
     void settled();
+    void volumeChanged(double volume);
 
 private:
     class Watched;
@@ -123,6 +136,8 @@ private:
     qint64 m_frame = 0;          // last frame reported, sought or started from
     qint64 m_heldMs = 0;         // played since then, up to the last pause
     QElapsedTimer m_sinceFrame;  // running while playing
+    double m_volume = 1.0;
+    std::unique_ptr<QSettings> m_settings; // where the volume is kept, once remembered
 };
 
 } // namespace velmora
