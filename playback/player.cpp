@@ -367,8 +367,8 @@ void Player::setVolume(double volume)
 
 void Player::rememberVolume()
 {
-    // $XDG_CONFIG_HOME/velmora/velmora.conf (~/.config when unset).
-    auto settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+    // $XDG_CONFIG_HOME/velmora/velmora.conf (~/.config when unset), an INI file.
+    auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                                 QStringLiteral("velmora"), QStringLiteral("velmora"));
     bool ok = false;
     const double saved = settings->value(kVolumeKey).toDouble(&ok);
