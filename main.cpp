@@ -77,6 +77,7 @@ int main(int argc, char *argv[])
     }
 
     velmora::Form1 window(std::make_unique<velmora::Mp3Play>());
+    window.player().rememberVolume(); // before anything plays
     window.start(files.isEmpty());
     if (unanswered)
         window.reportProblem(QStringLiteral("另一个 Velmora 没有响应，已单独启动"));

@@ -6,6 +6,7 @@
 #include "positionslider.h"
 #include "programicon.h"
 #include "shorttext.h"
+#include "traywheel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -245,6 +246,7 @@ void Form1::createTray()
     TrayForm1 = new QSystemTrayIcon(this);
     TrayForm1->setObjectName(QStringLiteral("TrayForm1"));
     TrayForm1->setToolTip(QStringLiteral("Velmora"));
+    stepVolumeWithWheel(TrayForm1, *m_player);
 }
 
 void Form1::connectHandlers()

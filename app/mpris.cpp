@@ -41,6 +41,7 @@ MprisService::MprisService(Player &player, std::function<void()> raise, std::fun
     connect(&m_player, &Player::trackChanged, &m_publish, qOverload<>(&QTimer::start));
     connect(&m_player, &Player::entriesChanged, &m_publish, qOverload<>(&QTimer::start));
     connect(&m_player, &Player::settled, &m_publish, qOverload<>(&QTimer::start));
+    connect(&m_player, &Player::volumeChanged, &m_publish, qOverload<>(&QTimer::start));
     connect(&m_player, &Player::seeked, m_playerAdaptor, [this](qint32 frame) {
         emit m_playerAdaptor->Seeked(m_player.frameToUs(frame));
     });
@@ -99,7 +100,7 @@ QVariantMap MprisService::metadata() const
 
 MprisService::Published MprisService::current() const
 {
-    return {playbackStatus(), m_player.trackNumber(), m_player.hasEntries()};
+    return {playbackStatus(), m_player.trackNumber(), m_player.hasEntries(), m_player.volume()};
 }
 
 void MprisService::publishChanges()
@@ -118,6 +119,8 @@ void MprisService::publishChanges()
         for (const char *name : {"CanPlay", "CanPause", "CanSeek", "CanGoNext", "CanGoPrevious", "CanControl"})
             changed.insert(QString::fromLatin1(name), now.canControl);
     }
+    if (now.volume != m_published.volume)
+        changed.insert(QStringLiteral("Volume"), now.volume);
     m_published = now;
     if (changed.isEmpty())
         return;

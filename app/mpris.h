@@ -45,6 +45,7 @@ private:
         QString status;
         quint64 track = 0;
         bool canControl = false;
+        double volume = 1.0;
     };
     Published current() const;
     void publishChanges();
@@ -98,7 +99,7 @@ class PlayerAdaptor : public QDBusAbstractAdaptor
     Q_PROPERTY(double Rate READ one)
     Q_PROPERTY(double MinimumRate READ one)
     Q_PROPERTY(double MaximumRate READ one)
-    Q_PROPERTY(double Volume READ one)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(bool CanPlay READ canControl)
     Q_PROPERTY(bool CanPause READ canControl)
     Q_PROPERTY(bool CanSeek READ canControl)
@@ -112,6 +113,9 @@ public:
     QVariantMap metadata() const { return m_service->metadata(); }
     qlonglong position() const { return m_service->player().positionUs(); }
     double one() const { return 1.0; }
+    double volume() const { return m_service->player().volume(); }
+    // Below 0 counts as 0, above 1 as 1.
+    void setVolume(double volume) { m_service->player().setVolume(volume); }
     bool canControl() const { return m_service->player().hasEntries(); }
 
 public slots:

@@ -57,6 +57,7 @@ void Mp3Decoder::close()
     m_format = {};
     m_frames = 0;
     m_samples = 0;
+    m_volume = 1.0;
 }
 
 bool Mp3Decoder::open(UniqueFd fd)
@@ -181,6 +182,16 @@ void Mp3Decoder::seekFrame(qint64 frame)
 {
     if (m_open)
         mpg123_seek_frame(m_handle.get(), off_t(std::clamp<qint64>(frame, 0, m_frames)), SEEK_SET);
+}
+
+void Mp3Decoder::setVolume(double volume)
+{
+    // Called before every frame: only a change reaches libmpg123, which then rebuilds its
+    // synthesis tables; the frames after it come out scaled, without a reopen or a gap.
+    if (!m_open || volume == m_volume)
+        return;
+    if (mpg123_volume(m_handle.get(), volume) == MPG123_OK)
+        m_volume = volume;
 }
 
 Mp3Decoder::Chunk Mp3Decoder::decodeFrame()

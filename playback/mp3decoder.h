@@ -58,6 +58,8 @@ public:
     };
     // Decodes the next MPEG frame.
     Chunk decodeFrame();
+    // Scales the frames decoded from now on (0.0 to 1.0, linear); kept until close().
+    void setVolume(double volume);
 
 private:
     bool createHandle();
@@ -83,6 +85,7 @@ private:
     PcmFormat m_format;
     qint64 m_frames = 0;
     qint64 m_samples = 0;
+    double m_volume = 1.0; // libmpg123's own default
 };
 
 // Consecutive undecodable frames after which a track counts as ended: a damaged

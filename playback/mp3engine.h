@@ -40,6 +40,10 @@ public:
     // other command drops what was read ahead.
     virtual void SetNextTrack(const QString &path) = 0;
 
+    // Scales what is heard by `volume` (0.0 silent to 1.0 as decoded, linear), from the
+    // sound still to come out of the output's buffer on, for this track and the ones after.
+    virtual void SetVolume(double volume) = 0;
+
 signals:
     void PositionChanged(qint32 frame);
     void PlaybackEnded();

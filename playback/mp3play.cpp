@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <limits>
@@ -215,6 +216,9 @@ struct Mp3Play::Impl
 
     // Written on the UI thread (under `mutex`), read anywhere.
     std::atomic<quint64> generation{0};
+    // Written on the UI thread, read by whoever decodes: every decoder, the track read
+    // ahead included, takes it on before its next frame.
+    std::atomic<double> volume{1.0};
 
     // Shared with the worker, under `mutex`. The UI thread holds it only for short
     // decoder calls; the worker never holds it while writing to the output.
@@ -548,6 +552,7 @@ void Mp3Play::Impl::run()
             continue;
         }
 
+        decoder->setVolume(volume.load());
         const Mp3Decoder::Chunk chunk = decoder->decodeFrame();
         if (chunk.kind == Mp3Decoder::Chunk::Kind::Error && ++errorRun < kMaxDecodeErrorRun)
             continue;
@@ -833,6 +838,14 @@ void Mp3Play::SetNextTrack(const QString &path)
         Impl::ensureReader(d);
     d->wake.notify_all();
     d->readerWake.notify_all();
+}
+
+void Mp3Play::SetVolume(double volume)
+{
+    // What is in the output's buffer already plays out as it was: a short, even delay
+    // instead of a jump or a gap.
+    if (!std::isnan(volume))
+        d->volume.store(std::clamp(volume, 0.0, 1.0));
 }
 
 qint32 Mp3Play::GetFrameCount()

@@ -30,6 +30,7 @@ public:
     QString GetAlbum() override;
     QString GetLastError() override;
     void SetNextTrack(const QString &path) override;
+    void SetVolume(double volume) override;
 
 private:
     struct Impl;

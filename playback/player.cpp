@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QThread>
 
 #include <algorithm>
@@ -82,6 +83,8 @@ public:
     QString GetAlbum() override { return m_real->GetAlbum(); }
     QString GetLastError() override { return m_real->GetLastError(); }
     void SetNextTrack(const QString &path) override { m_real->SetNextTrack(path); }
+    // Through the player, which keeps and announces it.
+    void SetVolume(double volume) override { m_player.setVolume(volume); }
 
     Mp3Engine &real() const { return *m_real; }
 
@@ -879,6 +882,39 @@ void Player::seekBy(qint64 offsetUs)
         else
             doSeekTo(std::max<qint64>(position + offsetUs, 0));
     });
+}
+
+// --- Volume ----------------------------------------------------------------------------
+
+namespace {
+const QString kVolumeKey = QStringLiteral("volume");
+} // namespace
+
+void Player::setVolume(double volume)
+{
+    if (std::isnan(volume))
+        return;
+    volume = std::clamp(volume, 0.0, 1.0);
+    if (volume == m_volume)
+        return;
+    m_volume = volume;
+    real().SetVolume(volume);
+    // Written out by QSettings a moment later, once for a run of changes (a turn of the wheel).
+    if (m_settings)
+        m_settings->setValue(kVolumeKey, volume);
+    emit volumeChanged(volume);
+}
+
+void Player::rememberVolume()
+{
+    // $XDG_CONFIG_HOME/velmora/velmora.conf (~/.config when unset), an INI file.
+    auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                QStringLiteral("velmora"), QStringLiteral("velmora"));
+    bool ok = false;
+    const double saved = settings->value(kVolumeKey).toDouble(&ok);
+    if (ok)
+        setVolume(saved); // a value out of range is clamped, a damaged one leaves full volume
+    m_settings = std::move(settings); // kept from here on: what was read is not written back
 }
 
 } // namespace velmora

@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 
+class QSettings;
+
 namespace velmora {
 
 struct ReadResult;
@@ -109,6 +111,16 @@ public:
     // Starts entry 0 of a freshly loaded list; RoundPlay becomes listPosition.
     void StartLoadedList(qint32 listPosition, const Steps &steps = Steps::direct());
 
+    // How loud the engine plays, from 0.0 (silent) to 1.0 (as decoded, where a first run
+    // starts).
+    double volume() const { return m_volume; }
+    // The one place the volume is set, whoever asks (MPRIS, the tray's wheel): clamped to
+    // 0..1; not a number is ignored. Acts at once, like the other transport commands.
+    void setVolume(double volume);
+    // Takes the volume the last run left in the user's settings, and keeps every change
+    // there for the next run. Without it (tests) the volume starts full and is not kept.
+    void rememberVolume();
+
     // While a dialog or a menu waits for the user, transport commands still act at
     // once, but commands that replace or extend the list wait until it closes.
     class UserWait
@@ -137,6 +149,7 @@ signals:
     void entriesChanged();
     // No command is in progress any more, and none waits: the state is whole again.
     void settled();
+    void volumeChanged(double volume);
 
     // What the window shows, announced step by step.
     void captionShown(const QString &path);
@@ -216,6 +229,8 @@ private:
     qint64 m_frame = 0;          // last frame reported, sought or started from
     qint64 m_heldMs = 0;         // played since then, up to the last pause
     QElapsedTimer m_sinceFrame;  // running while playing
+    double m_volume = 1.0;
+    std::unique_ptr<QSettings> m_settings; // where the volume is kept, once remembered
     bool m_pauseItemResumes = false;
     // Opens that failed one after the other since a track last opened or the user last
     // started one: a whole round of them means nothing in the list can be played.

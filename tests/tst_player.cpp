@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QtTest>
 
+#include <cmath>
 #include <limits>
 
 using namespace velmora;
@@ -49,6 +50,8 @@ private slots:
     void sameCommandFromEverySource();
     void seekToTimeMovesSliderAndSignals();
     void trackAndPosition();
+    void setVolume_data();
+    void setVolume();
 };
 
 // Steps: "open PATH", "play", "pause", "stop", "end" (the engine reports the end).
@@ -285,6 +288,34 @@ void PlayerTest::trackAndPosition()
     QCOMPARE(player.positionUs(), paused);
     w.form->Toolbar1_ButtonClick(5);
     QCOMPARE(player.positionUs(), 0);
+}
+
+// Values given to setVolume in turn: the volume, and what the engine was told and
+// volumeChanged said. Kept between runs: see test_mpris.sh.
+void PlayerTest::setVolume_data()
+{
+    QTest::addColumn<QList<double>>("given");
+    QTest::addColumn<double>("volume");
+    QTest::addColumn<QList<double>>("told");
+    using L = QList<double>;
+    QTest::newRow("clamped") << L{0.25, 1.7, -0.2} << 0.0 << L{0.25, 1.0, 0.0};
+    QTest::newRow("NaN, the same again") << L{0.3, std::nan(""), 0.3} << 0.3 << L{0.3};
+}
+
+void PlayerTest::setVolume()
+{
+    QFETCH(QList<double>, given);
+    QFETCH(double, volume);
+    QFETCH(QList<double>, told);
+    auto owned = std::make_unique<FakeEngine>();
+    FakeEngine *fake = owned.get();
+    Player player(std::move(owned));
+    QSignalSpy changes(&player, &Player::volumeChanged);
+    for (double value : given)
+        player.setVolume(value);
+    QCOMPARE(player.volume(), volume);
+    QCOMPARE(fake->volumes, told);
+    QCOMPARE(changes.size(), told.size());
 }
 
 QTEST_MAIN(PlayerTest)

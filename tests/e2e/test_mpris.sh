@@ -2,7 +2,7 @@
 # The player under remote control through MPRIS2, as the desktop's media keys and
 # playerctl use it: status and metadata, pause and resume, next and previous,
 # SetPosition with its Seeked signal, no chatter while a track just plays, OpenUri,
-# and Quit.
+# Volume, and Quit.
 # The first track is tagged in GBK and changes pitch every four seconds; the second
 # is one steady tone, so the recording tells which track and which part sounds.
 source "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
@@ -31,6 +31,13 @@ wait_status() { # EXPECTED
 signals() { grep -c -- "$1\$" "$VELMORA_E2E_DIR/signals.txt" || true; }
 # Waits until a change has had time to go out, then prints the number of MEMBER signals.
 settled_signals() { sleep 0.6; signals "$1"; }
+wait_volume() { # EXPECTED WHAT: until the Volume property reads EXPECTED ("0.250000")
+  for _ in $(seq 100); do
+    [[ $(playerctl -p velmora volume 2>/dev/null) == "$1" ]] && return
+    sleep 0.05
+  done
+  e2e_fail "$2: Volume reads $(playerctl -p velmora volume 2>&1), expected $1"
+}
 
 e2e_a11y_on
 steps=$(e2e_steps_mp3 steps 440:4 660:4 880:4 1320:4)
@@ -215,6 +222,26 @@ t=$(at "$seek_wall")
 heard=$(e2e_find_tone "$wav" 1320 --after "$t" --min-seconds 0.3) || e2e_fail "no 1320 Hz after SetPosition to 13 s"
 awk -v h="$heard" -v t="$t" 'BEGIN { exit !(h - t < 0.5) }' || e2e_fail "the sound followed SetPosition only at ${heard}s, called at ${t}s"
 
+# ---- Volume: a quarter sounds 12 dB down, with one PropertiesChanged; a notch of the
+# wheel on the tray icon steps 5 %, up louder
+mpris_call OpenUri "string:file://$steady"
+timeout 5 bash -c "until [[ \$(playerctl -p velmora metadata xesam:url) == file://$steady ]]; do sleep 0.05; done"
+sleep 0.2
+full=$(e2e_level "$(e2e_record 0.5 full)")
+changes=$(signals PropertiesChanged)
+playerctl -p velmora volume 0.25
+wait_volume 0.250000 "set to 0.25"
+(($(settled_signals PropertiesChanged) == changes + 1)) || e2e_fail "Volume 0.25: $(cat "$VELMORA_E2E_DIR/signals.txt")"
+quarter=$(e2e_level "$(e2e_record 0.5 quarter)") # the output's buffer has played out meanwhile
+e2e_log "level at full volume ${full} dBFS, at 0.25 ${quarter} dBFS"
+awk -v f="$full" -v q="$quarter" 'BEGIN { exit !(f > -20 && q - f > -15 && q - f < -9) }' || e2e_fail "at volume 0.25 the level is not about 12 dB down"
+xy=$(e2e_tray_xy) || e2e_fail "the program's icon is not in the tray"
+e2e_move ${xy}
+xdotool click 4
+wait_volume 0.300000 "a notch up on the tray icon"
+xdotool click --repeat 2 --delay 50 5
+wait_volume 0.200000 "two notches down on the tray icon"
+
 # ---- Quit: the program ends as with 退出, the list file untouched
 mpris_call Quit
 for _ in $(seq 50); do
@@ -225,5 +252,8 @@ done
 wait "$VELMORA_PID" 2>/dev/null || true
 VELMORA_PID=
 cmp -s -- "$app/mp3.m3u" "$VELMORA_E2E_DIR/list-before.m3u" || e2e_fail "mp3.m3u changed on Quit"
+# The next run starts at the volume the last one left.
+velmora_start "$app"
+wait_volume 0.200000 "after a restart"
 kill "$monitor"
 e2e_log "signals on the bus: $(signals PropertiesChanged) PropertiesChanged, $(signals Seeked) Seeked"

@@ -53,6 +53,8 @@ public:
     // Kept apart from `calls`: a hint, not a command.
     void SetNextTrack(const QString &path) override { nextTracks << path; }
     QStringList nextTracks;
+    void SetVolume(double volume) override { volumes << volume; }
+    QList<double> volumes;
 
     // Only the calls that change playback, without the getters.
     QStringList commands() const
