@@ -688,8 +688,10 @@ Mp3Play::~Mp3Play()
     d->readerWake.notify_all();
     d->wake.notify_all();
     const auto deadline = SteadyClock::now() + kThreadsQuitWait;
-    const bool readerEnded = d->wake.wait_until(lock, deadline, [this] { return !d->reader.joinable() || d->readerDone; });
-    const bool workerEnded = d->wake.wait_until(lock, deadline, [this] { return !d->worker.joinable() || d->workerDone; });
+    const bool readerEnded =
+        d->wake.wait_until(lock, deadline, [this] { return !d->reader.joinable() || d->readerDone; });
+    const bool workerEnded =
+        d->wake.wait_until(lock, deadline, [this] { return !d->worker.joinable() || d->workerDone; });
     lock.unlock();
     for (auto [thread, ended] : {std::pair{&d->reader, readerEnded}, std::pair{&d->worker, workerEnded}}) {
         if (!thread->joinable())

@@ -560,7 +560,8 @@ void TestMp3Play::staleEventsAreNeverDelivered()
         disk->resume();
     QTest::qWait(300);
     for (const EventLog::Position &p : log.positions.sliced(before))
-        QVERIFY2(command == "SeekFrame" && p.frame >= 80 && p.frame < 120, qPrintable(QString::number(p.frame)));
+        QVERIFY2(command == "SeekFrame" && p.frame >= 80 && p.frame < 120,
+                 qPrintable(QString::number(p.frame)));
     QCOMPARE(log.ends.size(), 0);
 }
 
