@@ -18,7 +18,9 @@
 #include <deque>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -46,9 +48,12 @@ constexpr int kNothingToPlayEndMs = 1000;
 // While a missing device is stood in for by the silent output, it is tried again this
 // often (and at every start), so that sound comes back soon after the sound server does.
 constexpr auto kDeviceRetry = std::chrono::milliseconds(500);
-// How long the engine waits for its worker to end when it is destroyed; a write to a
-// healthy output returns well within it.
-constexpr auto kWorkerQuitWait = std::chrono::milliseconds(500);
+// A read from a disk that does not answer (a dead network share, a frozen drive) cannot
+// be interrupted. When the program quits, threads still stuck in one after these waits
+// are left behind, so that it ends in under a second and a half: first an open in
+// progress, then the engine's own threads. A healthy disk and output answer well within.
+constexpr unsigned long kOpenQuitWaitMs = 400;
+constexpr auto kThreadsQuitWait = std::chrono::milliseconds(1000);
 
 // Maps what has been written to the output back to MPEG frame numbers, so the
 // position reported is the frame being heard rather than the one being decoded.
@@ -108,7 +113,10 @@ qint16 problemStatus(FileProblem problem)
 
 const QString kNotMp3 = QStringLiteral("不是MP3文件");
 
-// A track as read from disk, before the engine takes it on.
+} // namespace
+
+// A track as read from disk, before the engine takes it on. (Outside the anonymous
+// namespace: the engine's state holds one.)
 struct OpenedTrack
 {
     qint16 status = OpenNotMp3;
@@ -116,6 +124,8 @@ struct OpenedTrack
     TrackTags tags;
     std::unique_ptr<Mp3Decoder> decoder;
 };
+
+namespace {
 
 OpenedTrack readTrack(const QString &path)
 {
@@ -148,14 +158,24 @@ OpenedTrack readTrack(const QString &path)
 // see them in the order they would without the wait.
 OpenedTrack readTrackAnswering(const QString &path)
 {
-    OpenedTrack track;
-    std::unique_ptr<QThread> reader(QThread::create([&track, path] { track = readTrack(path); }));
+    // Shared with the reader, which may outlive this call (see below).
+    const auto track = std::make_shared<OpenedTrack>();
+    std::unique_ptr<QThread> reader(QThread::create([track, path] { *track = readTrack(path); }));
     QEventLoop loop;
     QObject::connect(reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
     reader->start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    reader->wait(); // at once, unless the loop was ended early (the program quits)
-    return track;
+    // The loop ends early only when the program quits. A read stuck on a disk that does
+    // not answer is left to end by itself then; the thread deletes itself when it does.
+    if (!reader->wait(kOpenQuitWaitMs)) {
+        QObject::connect(reader.get(), &QThread::finished, reader.get(), &QObject::deleteLater);
+        reader.release();
+        OpenedTrack unread;
+        unread.status = OpenUnreadable;
+        unread.error = fileProblemText(FileProblem::Unreadable, FileRole::Track);
+        return unread;
+    }
+    return std::move(*track);
 }
 
 } // namespace
@@ -220,11 +240,14 @@ struct Mp3Play::Impl
     // ahead included, takes it on before its next frame.
     std::atomic<double> volume{1.0};
 
-    // Shared with the worker, under `mutex`. The UI thread holds it only for short
-    // decoder calls; the worker never holds it while writing to the output.
+    // Shared with the worker, under `mutex`, which no thread holds while it reads a file
+    // or writes to the output: a disk or a sound server that does not answer holds up
+    // only the worker, never a command. Only the worker calls into the decoders (they
+    // read the file, even to seek); the UI thread only hands them over. It says where
+    // to play from with `audibleFrame`, which the worker seeks to at every start.
     std::mutex mutex;
     std::condition_variable wake;
-    std::unique_ptr<Mp3Decoder> decoder = std::make_unique<Mp3Decoder>();
+    std::shared_ptr<Mp3Decoder> decoder = std::make_shared<Mp3Decoder>();
     Transport transport = Transport::Stopped;
     bool flushOutput = false;
     qint64 audibleFrame = 0;
@@ -239,9 +262,11 @@ struct Mp3Play::Impl
     // Play then makes it the open track as it plays; anything else drops it (dropNext).
     enum class Chain { None, Queued, Ended, Delivered, Stopped, Opened };
     Chain chain = Chain::None;
-    std::unique_ptr<Mp3Decoder> endedDecoder; // the open track's, while `decoder` plays the next
+    std::shared_ptr<Mp3Decoder> endedDecoder; // the open track's, while `decoder` plays the next
     QString chainedPath;
     TrackTags chainedTags;
+    qint64 chainedFrameCount = 0;
+    qint64 chainedDurationMs = 0;
     qint64 chainedFrames = 0; // PCM frames of the next track written to the output
     bool adoptChain = false;  // the worker takes the next track's timeline as its own
     QString nextWanted;       // the path the window expects next
@@ -259,6 +284,7 @@ struct Mp3Play::Impl
     bool deviceLost = false;   // a write to the device failed; not yet reported
     bool lossReported = false;
     SteadyClock::time_point nextDeviceTry;
+    std::optional<qint64> seekTo; // done before the next decode
     std::thread worker;
 };
 
@@ -307,20 +333,17 @@ void Mp3Play::Impl::dropNext()
     case Chain::Queued:
         // The open track is still heard: it plays on from there, without the next one.
         decoder = std::move(endedDecoder);
-        decoder->seekFrame(audibleFrame);
         break;
     case Chain::Ended:
     case Chain::Delivered:
     case Chain::Stopped:
         // The open track has ended: stopped and rewound, as an end leaves it.
         decoder = std::move(endedDecoder);
-        decoder->seekFrame(0);
         audibleFrame = 0;
         transport = Transport::Stopped;
         break;
     case Chain::Opened:
         // The next track is the open one now, stopped at its start.
-        decoder->seekFrame(0);
         audibleFrame = 0;
         transport = Transport::Stopped;
         break;
@@ -371,7 +394,7 @@ void Mp3Play::Impl::chooseOutput(std::unique_lock<std::mutex> &lock, bool starti
     if (device) {
         if (silentForNow) {
             // Sound resumes where the listener is, not where the decoder had got to.
-            decoder->seekFrame(audibleFrame);
+            seekTo = audibleFrame;
             timeline.restart(audibleFrame);
         }
         sink = std::move(device);
@@ -441,6 +464,8 @@ bool Mp3Play::Impl::playOnIntoNext()
     decoder = std::move(next->decoder);
     chainedPath = nextPath;
     chainedTags = next->tags;
+    chainedFrameCount = decoder->frameCount();
+    chainedDurationMs = decoder->durationMs();
     next.reset();
     chainedFrames = 0;
     chain = Chain::Queued;
@@ -460,7 +485,6 @@ bool Mp3Play::Impl::finishTrack(std::unique_lock<std::mutex> &lock, quint64 runG
     postPosition(runGeneration, last);
     postEnd(runGeneration);
     transport = Transport::Stopped;
-    decoder->seekFrame(0);
     audibleFrame = 0;
     return true;
 }
@@ -503,6 +527,7 @@ void Mp3Play::Impl::run()
         const bool starting = currentGeneration != runGeneration;
         if (starting) {
             runGeneration = currentGeneration;
+            seekTo.reset();
             if (adoptChain) {
                 // The track played on is the open one now; its audio is queued already.
                 adoptChain = false;
@@ -511,6 +536,7 @@ void Mp3Play::Impl::run()
                     audibleFrame = std::clamp<qint64>(timeline.audibleFrame(sink->pendingFrames(SteadyClock::now())),
                                                       0, decoder->frameCount());
             } else {
+                seekTo = audibleFrame;
                 timeline.restart(audibleFrame);
             }
             nextTimeline.restart(0);
@@ -552,8 +578,22 @@ void Mp3Play::Impl::run()
             continue;
         }
 
-        decoder->setVolume(volume.load());
-        const Mp3Decoder::Chunk chunk = decoder->decodeFrame();
+        // Decoding reads the file: done with the lock released, on a decoder held here so
+        // that it lives on if the window lets go of it meanwhile. What comes back is
+        // dropped if a command came meanwhile; the top of the loop then starts afresh.
+        // Only a track taken on as it is played on carries on with what was read.
+        const std::shared_ptr<Mp3Decoder> source = decoder;
+        const bool forNext = chain != Chain::None;
+        const std::optional<qint64> seek = std::exchange(seekTo, std::nullopt);
+        lock.unlock();
+        source->setVolume(volume.load());
+        if (seek)
+            source->seekFrame(*seek);
+        const Mp3Decoder::Chunk chunk = source->decodeFrame();
+        lock.lock();
+        if (quit || source != decoder
+            || (stale() && !(adoptChain && forNext && chunk.kind == Mp3Decoder::Chunk::Kind::Audio)))
+            continue;
         if (chunk.kind == Mp3Decoder::Chunk::Kind::Error && ++errorRun < kMaxDecodeErrorRun)
             continue;
         if (chunk.kind != Mp3Decoder::Chunk::Kind::Audio) {
@@ -577,9 +617,8 @@ void Mp3Play::Impl::run()
             continue;
         }
         errorRun = 0;
-        const bool forNext = chain != Chain::None;
         Timeline &track = forNext ? nextTimeline : timeline;
-        const PcmFormat format = decoder->format();
+        const PcmFormat format = source->format();
         const qint64 pcmFrames = qint64(chunk.bytes) / format.bytesPerFrame();
         if (pcmFrames == 0) {
             track.add(chunk.frame, 0); // all encoder delay, trimmed away
@@ -645,25 +684,28 @@ Mp3Play::Mp3Play(Output output, QObject *parent) : Mp3Engine(parent), d(std::mak
 
 Mp3Play::~Mp3Play()
 {
-    // A thread stuck on a stalled disk (the reader) or in the output (a frozen sound
-    // server) would keep the program alive for as long as it stays stuck. After a short
-    // wait it is left to end by itself: it touches nothing of the engine's once `quit`
-    // is set. The reader goes first, as the worker may wait for what it reads.
-    const auto end = [this](std::thread &thread, std::condition_variable &wake, const bool &done) {
-        if (!thread.joinable())
-            return;
-        std::unique_lock lock(d->mutex);
-        d->quit = true;
-        wake.notify_all();
-        const bool ended = d->wake.wait_for(lock, kWorkerQuitWait, [&done] { return done; });
-        lock.unlock();
+    // A thread stuck on a stalled disk or in the output (a frozen sound server) would keep
+    // the program alive for as long as it stays stuck. After a short wait it is left to
+    // end by itself: it touches nothing of the engine's but the state it shares once
+    // `quit` is set.
+    std::unique_lock lock(d->mutex);
+    d->quit = true;
+    d->readerWake.notify_all();
+    d->wake.notify_all();
+    const auto deadline = SteadyClock::now() + kThreadsQuitWait;
+    const bool readerEnded =
+        d->wake.wait_until(lock, deadline, [this] { return !d->reader.joinable() || d->readerDone; });
+    const bool workerEnded =
+        d->wake.wait_until(lock, deadline, [this] { return !d->worker.joinable() || d->workerDone; });
+    lock.unlock();
+    for (auto [thread, ended] : {std::pair{&d->reader, readerEnded}, std::pair{&d->worker, workerEnded}}) {
+        if (!thread->joinable())
+            continue;
         if (ended)
-            thread.join();
+            thread->join();
         else
-            thread.detach();
-    };
-    end(d->reader, d->readerWake, d->readerDone);
-    end(d->worker, d->wake, d->workerDone);
+            thread->detach();
+    }
 }
 
 void Mp3Play::Stop()
@@ -680,7 +722,6 @@ void Mp3Play::Stop()
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
         d->transport = Impl::Transport::Stopped;
-        d->decoder->seekFrame(0);
         d->audibleFrame = 0;
         d->invalidateEvents();
     }
@@ -697,8 +738,8 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
             // The track played on since the last one ended: it is open and sounding.
             d->chain = Impl::Chain::Opened;
             d->endedDecoder.reset();
-            d->frameCount = d->decoder->frameCount();
-            d->durationMs = d->decoder->durationMs();
+            d->frameCount = d->chainedFrameCount;
+            d->durationMs = d->chainedDurationMs;
             d->trackOpen = true;
             d->path = path;
             d->tags = d->chainedTags;
@@ -719,7 +760,7 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
         d->transport = Impl::Transport::Stopped;
-        d->decoder->close();
+        d->decoder = std::make_shared<Mp3Decoder>(); // the worker may still hold the old one
         d->audibleFrame = 0;
         d->invalidateEvents();
     }
@@ -745,11 +786,11 @@ qint16 Mp3Play::OpenFile(const QString &path, const QString &options)
         d->lastError = track.error;
         return track.status;
     }
+    d->frameCount = track.decoder->frameCount();
+    d->durationMs = track.decoder->durationMs();
     {
         std::lock_guard lock(d->mutex);
-        std::swap(d->decoder, track.decoder);
-        d->frameCount = d->decoder->frameCount();
-        d->durationMs = d->decoder->durationMs();
+        d->decoder = std::move(track.decoder);
     }
     d->trackOpen = true;
     d->path = path;
@@ -779,8 +820,7 @@ void Mp3Play::Play()
                 d->dropNext();
             if (d->transport == Impl::Transport::Playing)
                 return;
-            d->transport = Impl::Transport::Playing;
-            d->audibleFrame = d->decoder->tellFrame();
+            d->transport = Impl::Transport::Playing; // from `audibleFrame`
             d->invalidateEvents();
         }
     }
@@ -796,8 +836,7 @@ void Mp3Play::Pause()
         d->dropNext();
         if (d->transport != Impl::Transport::Playing)
             return;
-        // Resume where the listener is, not where the decoder had got to.
-        d->decoder->seekFrame(d->audibleFrame);
+        // Resumes from `audibleFrame`: where the listener is, not where the decoder had got to.
         d->transport = Impl::Transport::Paused;
         d->flushOutput = true;
         d->invalidateEvents();
@@ -812,9 +851,7 @@ void Mp3Play::SeekFrame(qint32 frame)
     {
         std::lock_guard lock(d->mutex);
         d->dropNext();
-        const qint64 target = std::clamp<qint64>(frame, 0, d->frameCount);
-        d->decoder->seekFrame(target);
-        d->audibleFrame = target;
+        d->audibleFrame = std::clamp<qint64>(frame, 0, d->frameCount);
         if (d->transport == Impl::Transport::Playing)
             d->flushOutput = true;
         d->invalidateEvents();

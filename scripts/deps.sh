@@ -19,6 +19,8 @@ PACKAGES=(
   playerctl libglib2.0-bin
   # installed files and the Debian package: checked by the tests
   desktop-file-utils appstream lintian
+  # unit tests: a disk that stops answering (a FUSE file system)
+  libfuse3-dev
   # sanitizer and fuzz builds
   clang libclang-rt-14-dev
 )

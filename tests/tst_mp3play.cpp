@@ -1,8 +1,10 @@
 #include "decodeanybytes.h"
 #include "mp3play.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,6 +12,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <csignal>
 #include <memory>
 #include <sys/stat.h>
 
@@ -42,6 +45,42 @@ public:
 
 private:
     QElapsedTimer m_clock;
+};
+
+// A disk that stops answering when told (support/stallfs.cpp); not valid where FUSE
+// cannot be mounted.
+class StallingDisk
+{
+public:
+    explicit StallingDisk(const QString &source)
+    {
+        m_server.start(QCoreApplication::applicationDirPath() + "/velmora_stallfs", {source, m_dir.path()});
+        const QDeadlineTimer deadline(5000);
+        while (!valid() && m_server.state() != QProcess::NotRunning && !deadline.hasExpired())
+            QThread::msleep(20);
+    }
+    ~StallingDisk()
+    {
+        resume();
+        QProcess::execute("umount", {"-l", m_dir.path()}); // ends the server
+        if (!m_server.waitForFinished(3000))
+            m_server.kill();
+    }
+    bool valid() const { return QFile::exists(track()); }
+    QString track() const { return m_dir.filePath("track.mp3"); }
+    void stall() { tell(SIGUSR1); }
+    void resume() { tell(SIGUSR2); }
+    bool stalled() { return (m_said += m_server.readAllStandardOutput()).contains("stalled"); }
+
+private:
+    void tell(int signal)
+    {
+        if (m_server.processId() > 0)
+            ::kill(pid_t(m_server.processId()), signal);
+    }
+    QTemporaryDir m_dir;
+    QProcess m_server;
+    QByteArray m_said;
 };
 
 qint64 expectedFrames(double seconds)
@@ -79,6 +118,7 @@ private slots:
     void staleEventsAreNeverDelivered_data();
     void staleEventsAreNeverDelivered();
     void staleEndIsNeverDelivered();
+    void quittingWhileAStalledTrackOpens();
     void continuousPlay_data();
     void continuousPlay();
     void junkInTheMiddleDoesNotEndEarly();
@@ -88,6 +128,7 @@ private slots:
 
 private:
     QString fixture(const QString &name) const { return m_fixtures + QLatin1Char('/') + name; }
+    QString longTrack(int repeats);
     QString m_fixtures;
     QTemporaryDir m_scratch;
 };
@@ -423,17 +464,21 @@ void TestMp3Play::openingAnotherTrackSilencesTheOld()
     engine.Stop();
 }
 
-void TestMp3Play::openingLetsEventsRunAndALaterOpenStands()
+// The tone over and over.
+QString TestMp3Play::longTrack(int repeats)
 {
-    // A long track, for a scan that takes a while: the tone over and over.
-    const QString path = m_scratch.filePath("long.mp3");
+    const QString path = m_scratch.filePath(QStringLiteral("long_%1.mp3").arg(repeats));
     QFile tone(fixture("tone_440.mp3"));
     QFile long_(path);
-    QVERIFY(tone.open(QIODevice::ReadOnly) && long_.open(QIODevice::WriteOnly));
-    const QByteArray bytes = tone.readAll();
-    for (int i = 0; i < 400; ++i)
-        long_.write(bytes);
-    long_.close();
+    if (tone.open(QIODevice::ReadOnly) && long_.open(QIODevice::WriteOnly))
+        long_.write(tone.readAll().repeated(repeats));
+    return path;
+}
+
+void TestMp3Play::openingLetsEventsRunAndALaterOpenStands()
+{
+    // A long track, for a scan that takes a while.
+    const QString path = longTrack(400);
 
     Mp3Play engine(Mp3Play::Output::Silent);
     EventLog log(engine);
@@ -462,35 +507,78 @@ void TestMp3Play::openingLetsEventsRunAndALaterOpenStands()
 void TestMp3Play::staleEventsAreNeverDelivered_data()
 {
     QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("diskStalls"); // the worker is stuck in a read meanwhile
     for (const char *command : {"Stop", "Pause", "SeekFrame", "OpenFile same", "OpenFile other"})
-        QTest::newRow(command) << QString::fromLatin1(command);
+        QTest::newRow(command) << QString::fromLatin1(command) << false;
+    for (const char *command : {"Stop", "Pause", "SeekFrame", "OpenFile other", "destroy"})
+        QTest::addRow("%s, disk stalled", command) << QString::fromLatin1(command) << true;
 }
 
 void TestMp3Play::staleEventsAreNeverDelivered()
 {
     QFETCH(QString, command);
-    Mp3Play engine(Mp3Play::Output::Silent);
-    const QString path = fixture("tone_440.mp3");
-    QCOMPARE(engine.OpenFile(path, QString()), qint16(0));
-    EventLog log(engine);
-    engine.Play();
-    // The UI thread is busy while the worker queues positions for it...
-    QThread::msleep(300);
-    // ...and then changes its mind before they are delivered.
+    QFETCH(bool, diskStalls);
+    QString path = fixture("tone_440.mp3");
+    std::unique_ptr<StallingDisk> disk;
+    if (diskStalls) {
+        disk = std::make_unique<StallingDisk>(longTrack(10));
+        if (!disk->valid())
+            QSKIP("FUSE cannot be mounted here");
+        path = disk->track();
+    }
+    auto engine = std::make_unique<Mp3Play>(Mp3Play::Output::Silent);
+    QCOMPARE(engine->OpenFile(path, QString()), qint16(0));
+    EventLog log(*engine);
+    engine->Play();
+    if (disk) {
+        // Every command below has to come while the worker waits for the disk: a seek
+        // far into the track needs more of the file.
+        QTRY_VERIFY_WITH_TIMEOUT(!log.positions.isEmpty(), 3000);
+        disk->stall();
+        engine->SeekFrame(engine->GetFrameCount() / 2);
+        QTRY_VERIFY_WITH_TIMEOUT(disk->stalled(), 5000);
+    } else {
+        // The UI thread is busy while the worker queues positions for it...
+        QThread::msleep(300);
+    }
+    const qsizetype before = log.positions.size();
+    // ...and then changes its mind before they are delivered. (A command held up by the
+    // stalled disk would hang here.)
     if (command == "Stop")
-        engine.Stop();
+        engine->Stop();
     else if (command == "Pause")
-        engine.Pause();
+        engine->Pause();
     else if (command == "SeekFrame")
-        engine.SeekFrame(80);
+        engine->SeekFrame(80);
     else if (command == "OpenFile same")
-        engine.OpenFile(path, QString());
+        engine->OpenFile(path, QString());
+    else if (command == "OpenFile other")
+        QCOMPARE(engine->OpenFile(fixture("tone_880.mp3"), QString()), qint16(0));
     else
-        engine.OpenFile(fixture("tone_880.mp3"), QString());
-    QTest::qWait(200);
-    for (const EventLog::Position &p : std::as_const(log.positions))
-        QVERIFY2(command == "SeekFrame" && p.frame >= 80, qPrintable(QString::number(p.frame)));
+        engine.reset(); // what is read afterwards goes nowhere
+    if (disk)
+        disk->resume();
+    QTest::qWait(300);
+    for (const EventLog::Position &p : log.positions.sliced(before))
+        QVERIFY2(command == "SeekFrame" && p.frame >= 80 && p.frame < 120,
+                 qPrintable(QString::number(p.frame)));
     QCOMPARE(log.ends.size(), 0);
+}
+
+void TestMp3Play::quittingWhileAStalledTrackOpens()
+{
+    StallingDisk disk(fixture("tone_440.mp3"));
+    if (!disk.valid())
+        QSKIP("FUSE cannot be mounted here");
+    disk.stall();
+    auto engine = std::make_unique<Mp3Play>(Mp3Play::Output::Silent);
+    QTimer::singleShot(100, [] { QCoreApplication::exit(); });
+    QVERIFY(engine->OpenFile(disk.track(), QString()) != 0); // given up on when the program quits
+    QTRY_VERIFY(disk.stalled());
+    engine.reset();
+    // Back to normal for the tests that follow.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(); });
+    QCoreApplication::exec();
 }
 
 void TestMp3Play::staleEndIsNeverDelivered()
