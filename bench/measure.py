@@ -747,6 +747,8 @@ def big_list(watcher, key, **playlist):
             note(f"{key}_mapped", "velmora", ms(player.launched, mapped))
             settled = player.wait_settled(mapped)
             note(f"{key}_settled", "velmora", ms(player.launched, settled))
+            # On a shared machine the CPU time tells the player's own work from waiting.
+            log(f"  CPU used until settled: {cpu_ns(player.pid) / 1e6:.0f} ms")
             if settled is not None:
                 gap, call = probe.longest_silence(mapped, settled)
                 note(f"{key}_settle_stall", "velmora", gap)
@@ -767,6 +769,7 @@ def big_list(watcher, key, **playlist):
                     break
                 time.sleep(0.001)
             note(f"{key}_save", "velmora", ms(clicked, saved))
+            log(f"  CPU used until saved: {cpu_ns(player.pid) / 1e6:.0f} ms")
             if saved is not None:
                 gap, call = probe.longest_silence(clicked, saved)
                 note(f"{key}_save_stall", "velmora", gap)
