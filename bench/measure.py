@@ -3,7 +3,8 @@
 
 Started by bench/run.sh inside the end-to-end tests' private desktop (Xvfb, PulseAudio
 with the null sink velmora_null, trayer). Needs: VELMORA_BINARY, VELMORA_DECODE_BENCH,
-VELMORA_DROP_BENCH, VELMORA_BENCH_MEDIA (the generated tracks), VELMORA_E2E_DIR (scratch space).
+VELMORA_DROP_BENCH, VELMORA_ANSWER_PROBE, VELMORA_BENCH_MEDIA (the generated tracks and the
+1,000,000-entry list), VELMORA_E2E_DIR (scratch space).
 
 Sound is timed at the sink: its monitor is recorded for the whole run and every
 sample is mapped back to the monotonic clock, so a click or a launch can be compared
@@ -43,6 +44,7 @@ DECODE_BENCH = os.environ["VELMORA_DECODE_BENCH"]
 OPEN_BENCH = os.environ["VELMORA_OPEN_BENCH"]
 BARE_WINDOW = os.environ["VELMORA_BARE_WINDOW"]
 DROP_BENCH = os.environ["VELMORA_DROP_BENCH"]
+ANSWER_PROBE = os.environ["VELMORA_ANSWER_PROBE"]
 MEDIA = os.environ["VELMORA_BENCH_MEDIA"]
 SCRATCH = os.environ["VELMORA_E2E_DIR"]
 # The servers that work for a player while it plays: the sound server and the X server.
@@ -59,6 +61,10 @@ SEEK = os.path.join(MEDIA, "silence_then_tone.mp3")   # 15 s silence, 15 s tone
 THREE_HOURS = os.path.join(MEDIA, "three_hours.mp3")  # the 4-s tone 2,700 times
 PICTURE = os.path.join(MEDIA, "picture_20mb.mp3")     # the 4-s tone behind a 20 MB picture
 SEEK_SECONDS = 30.0
+# 1,000,000 entries, each a distinct path to one of 1,000 links to the two tones
+# (made by bench/run.sh and kept with the build).
+LIST_1M = os.path.join(MEDIA, "list_1m.m3u")
+MPRIS_NAME = "org.mpris.MediaPlayer2.velmora"
 
 # Where the toolbar buttons and controls are, in window coordinates (the design layout:
 # buttons 39 px apart from x 19, pictures at y 20; slider at y 75; list below it).
@@ -337,18 +343,70 @@ class MapWatcher:
         self.proc.wait()
 
 
+class AnswerProbe:
+    """Times the answers of the player's window: bench/answer_probe asks for its MPRIS
+    PlaybackStatus every 5 ms, which Qt answers on the window's thread, and prints when
+    each question was asked and answered. The player registers its name just before its
+    event loop starts, so the answers begin about when the window maps."""
+
+    def __init__(self):
+        self.answers = []  # (asked, answered), clock times
+        self.lock = threading.Lock()
+        self.proc = subprocess.Popen([ANSWER_PROBE, MPRIS_NAME], stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, text=True)
+        LIVE.add(self.proc)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            asked, answered = (int(v) / 1e9 for v in line.split())
+            with self.lock:
+                self.answers.append((asked, answered))
+
+    def longest_silence(self, start, end, timeout=30):
+        """(longest gap, longest call) in ms between clock times `start` and `end`: the
+        longest time without an answer, counted from `start` to the first answer after
+        `end` (waited for; a gap holds up to the 5 ms between questions), and the longest
+        a single question waited. (None, None) when the window does not answer."""
+        deadline = now() + timeout
+        while True:
+            with self.lock:
+                answers = list(self.answers)
+            after = [answered for _, answered in answers if answered >= end]
+            if after:
+                break
+            if now() > deadline or self.proc.poll() is not None:
+                return None, None
+            time.sleep(0.01)
+        times = [start] + [answered for _, answered in answers if start < answered < end] + [min(after)]
+        gap = max(b - a for a, b in zip(times, times[1:]))
+        long_gaps = [f"{(a - start) * 1000:.0f}+{(b - a) * 1000:.0f}" for a, b in zip(times, times[1:])
+                     if b - a > 0.05]
+        log(f"  {len(times) - 2} answers in {(end - start) * 1000:.0f} ms; gaps over 50 ms (start+length, ms): "
+            f"{', '.join(long_gaps) or 'none'}")
+        call = max((answered - asked for asked, answered in answers if answered > start and asked < end),
+                   default=0.0)
+        return gap * 1000.0, call * 1000.0
+
+    def stop(self):
+        stop_process(self.proc)
+
+
 class Player:
     """One run of the real program, in a folder of its own with its own mp3.m3u."""
 
-    def __init__(self, watcher, tracks=None, playlist_bytes=None):
+    def __init__(self, watcher, tracks=None, playlist_bytes=None, playlist_file=None):
         self.dir = tempfile.mkdtemp(prefix="app.", dir=SCRATCH)
         self.binary = os.path.join(self.dir, "velmora")
         shutil.copy2(BINARY, self.binary)
         self.playlist = os.path.join(self.dir, "mp3.m3u")
-        if playlist_bytes is None:
-            playlist_bytes = m3u_bytes((os.path.splitext(os.path.basename(t))[0], t) for t in tracks)
-        with open(self.playlist, "wb") as f:
-            f.write(playlist_bytes)
+        if playlist_file is not None:
+            shutil.copyfile(playlist_file, self.playlist)
+        else:
+            if playlist_bytes is None:
+                playlist_bytes = m3u_bytes((os.path.splitext(os.path.basename(t))[0], t) for t in tracks)
+            with open(self.playlist, "wb") as f:
+                f.write(playlist_bytes)
         self.watcher = watcher
         self.window = None
         self.log = open(os.path.join(self.dir, "velmora.log"), "wb")
@@ -667,33 +725,64 @@ def bench_seek(watcher, recorder):
 def bench_big_list(watcher):
     entries = [("晨曦 00000", TONE_A)]
     entries += [(f"曲目 {i:05d} 演唱者", f"/音乐/专辑 {i // 12:04d}/曲目 {i:05d}.mp3") for i in range(1, 100000)]
-    playlist = m3u_bytes(entries)
-    for _ in range(RUNS):
-        player = Player(watcher, playlist_bytes=playlist)
-        mapped = player.wait_window(timeout=120)
-        note("big_mapped", "velmora", ms(player.launched, mapped))
-        settled = player.wait_settled(mapped)
-        note("big_settled", "velmora", ms(player.launched, settled))
-        note("big_rss", "velmora", status_kb(player.pid, "VmRSS") / 1024)
-        note("big_anon", "velmora", status_kb(player.pid, "RssAnon") / 1024)
-        log_memory(player.pid)
+    big_list(watcher, "big", playlist_bytes=m3u_bytes(entries))
 
-        before = os.stat(player.playlist)
-        clicked = player.popup_item(3, 6)  # 保存
-        saved = None
-        deadline = now() + SAVE_TIMEOUT
-        while now() < deadline:
-            st = os.stat(player.playlist)
-            if (st.st_ino, st.st_mtime_ns, st.st_size) != (before.st_ino, before.st_mtime_ns, before.st_size):
-                saved = now()
-                break
-            time.sleep(0.001)
-        note("big_save", "velmora", ms(clicked, saved))
-        if saved is not None:
-            with open(player.playlist, "rb") as f:
-                lines = f.read().count(b"\r\n")
-            log(f"  saved list: {lines} lines ({(lines - 1) // 2} entries)")
-        player.stop()
+
+def bench_big_list_1m(watcher):
+    if not os.path.exists(LIST_1M):
+        raise SystemExit(f"bench: {LIST_1M} is missing (bench/run.sh makes it)")
+    big_list(watcher, "big1m", playlist_file=LIST_1M)
+
+
+def big_list(watcher, key, **playlist):
+    """Launches the player on a big automatic list, then saves it with 保存: launch to
+    mapped and to settled, resident and peak memory, the save, and the longest the
+    window did not answer from its mapping until settled and during the save. Work done
+    before the window maps shows in launch to mapped alone: no window, no question."""
+    for _ in range(RUNS):
+        probe = AnswerProbe()
+        try:
+            player = Player(watcher, **playlist)
+            mapped = player.wait_window(timeout=120)
+            note(f"{key}_mapped", "velmora", ms(player.launched, mapped))
+            settled = player.wait_settled(mapped)
+            note(f"{key}_settled", "velmora", ms(player.launched, settled))
+            # On a shared machine the CPU time tells the player's own work from waiting.
+            log(f"  CPU used until settled: {cpu_ns(player.pid) / 1e6:.0f} ms")
+            if settled is not None:
+                gap, call = probe.longest_silence(mapped, settled)
+                note(f"{key}_settle_stall", "velmora", gap)
+                log(f"  longest single question until settled: {fmt(call, 1)} ms")
+            note(f"{key}_rss", "velmora", status_kb(player.pid, "VmRSS") / 1024)
+            note(f"{key}_anon", "velmora", status_kb(player.pid, "RssAnon") / 1024)
+            note(f"{key}_hwm", "velmora", status_kb(player.pid, "VmHWM") / 1024)
+            log_memory(player.pid)
+
+            before = os.stat(player.playlist)
+            clicked = player.popup_item(3, 6)  # 保存
+            saved = None
+            deadline = now() + SAVE_TIMEOUT
+            while now() < deadline:
+                st = os.stat(player.playlist)
+                if (st.st_ino, st.st_mtime_ns, st.st_size) != (before.st_ino, before.st_mtime_ns, before.st_size):
+                    saved = now()
+                    break
+                time.sleep(0.001)
+            note(f"{key}_save", "velmora", ms(clicked, saved))
+            log(f"  CPU used until saved: {cpu_ns(player.pid) / 1e6:.0f} ms")
+            if saved is not None:
+                gap, call = probe.longest_silence(clicked, saved)
+                note(f"{key}_save_stall", "velmora", gap)
+                log(f"  longest single question during the save: {fmt(call, 1)} ms")
+                with open(player.playlist, "rb") as f:
+                    lines = sum(chunk.count(b"\n") for chunk in iter(lambda: f.read(1 << 20), b""))
+                log(f"  saved list: {lines} lines ({(lines - 1) // 2} entries)")
+            # Once the window answers again after the save, the save's work is done.
+            note(f"{key}_hwm_saved", "velmora", status_kb(player.pid, "VmHWM") / 1024)
+            log_memory(player.pid)
+            player.stop()
+        finally:
+            probe.stop()
 
 
 def bench_drop():
@@ -726,6 +815,7 @@ def main():
                   ("playback", "playback, pause and idle", lambda: bench_playback(watcher, recorder)),
                   ("seek", "seek", lambda: bench_seek(watcher, recorder)),
                   ("biglist", "100,000 entries", lambda: bench_big_list(watcher)),
+                  ("biglist1m", "1,000,000 entries naming files", lambda: bench_big_list_1m(watcher)),
                   ("drop", "drop of 10,000 files", bench_drop)]
         only = os.environ.get("VELMORA_BENCH_ONLY")
         for key, name, stage in stages:
@@ -786,7 +876,18 @@ def main():
     row("100k list: launch to settled window (ms)", "big_settled", 0, "< 500 ms", lambda v: v < 500, False)
     row("100k list: RSS when settled (MB)", "big_rss", 1, "< 60 MB", lambda v: v < 60, False)
     row("  of which private (RssAnon, MB)", "big_anon", 1, "—", None, False)
+    row("  peak RSS until settled (VmHWM, MB)", "big_hwm", 1, "≤ 50 MB", lambda v: v <= 50, False)
     row("100k list: 保存 until written (ms)", "big_save", 0, "< 500 ms", lambda v: v < 500, False)
+    row("  peak RSS after 保存 (VmHWM, MB)", "big_hwm_saved", 1, "≤ 50 MB", lambda v: v <= 50, False)
+    row("1M list: launch to window mapped (ms)", "big1m_mapped", 0, "—", None, False)
+    row("1M list: launch to settled window (ms)", "big1m_settled", 0, "≤ 1000 ms", lambda v: v <= 1000, False)
+    row("  longest the mapped window did not answer (ms)", "big1m_settle_stall", 0, "≤ 100 ms", lambda v: v <= 100, False)
+    row("1M list: RSS when settled (MB)", "big1m_rss", 1, "—", None, False)
+    row("  of which private (RssAnon, MB)", "big1m_anon", 1, "—", None, False)
+    row("  peak RSS until settled (VmHWM, MB)", "big1m_hwm", 1, "≤ 150 MB", lambda v: v <= 150, False)
+    row("1M list: 保存 until the file is replaced (ms)", "big1m_save", 0, "≤ 1500 ms", lambda v: v <= 1500, False)
+    row("  longest the window did not answer (ms)", "big1m_save_stall", 0, "≤ 100 ms", lambda v: v <= 100, False)
+    row("  peak RSS after 保存 (VmHWM, MB)", "big1m_hwm_saved", 1, "≤ 150 MB", lambda v: v <= 150, False)
     row("Drop 10,000 files: all in the list (ms)", "drop_files", 0, "—", None, False)
     row("  longest the window did not answer (ms)", "drop_files_stall", 0, "< 100 ms", lambda v: v < 100, False)
     row("Drop a folder of 10,000: all in the list (ms)", "drop_folder", 0, "—", None, False)

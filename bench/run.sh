@@ -5,12 +5,14 @@
 # an optimised build, generates its own MP3 files, then measures Velmora against the
 # mpg123 command line on the same files and the same PulseAudio null sink, in the
 # end-to-end tests' private desktop, and prints one table: decode speed, playback CPU
-# and memory, idle cost, start-up, a 100,000-entry list, and pause, seek and
-# track-change latency at the sink. Each figure is the median of three runs;
-# --quick makes it one run with shorter windows. Takes about 8 minutes (2 quick),
+# and memory, idle cost, start-up, lists of 100,000 and 1,000,000 entries, and pause,
+# seek and track-change latency at the sink. Each figure is the median of three runs;
+# --quick makes it one run with shorter windows. Takes about 9 minutes (3 quick),
 # plus the first build.
 #
 # VELMORA_BENCH_BUILD_DIR: build folder (default build-bench/ in the source tree).
+# VELMORA_BENCH_ONLY: comma-separated stages to run, of decode, startup, playback, seek,
+# biglist, biglist1m, drop (default all).
 # The details of every run go to <build folder>/bench.log.
 set -euo pipefail
 
@@ -30,7 +32,8 @@ build_dir=${VELMORA_BENCH_BUILD_DIR:-$source_dir/build-bench}
 
 echo "bench: building in $build_dir" >&2
 cmake -S "$source_dir/bench" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build_dir" -j"$(nproc)" --target velmora decode_bench open_bench bare_window drop_bench >/dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target velmora decode_bench open_bench bare_window drop_bench \
+  answer_probe >/dev/null
 
 # The tracks are made once and kept with the build.
 media=$build_dir/bench-media
@@ -77,6 +80,33 @@ if [[ ! -s $media/cut_tone_4.mp3 ]]; then
   done
   rm -f -- "$media/cut_tone.wav"
 fi
+# A list of 1,000,000 entries naming files that exist: 1,000 folder links to one folder
+# of 1,000 hard links to the two tones, so every path is distinct while making it costs
+# 2,000 links and a second or two for the list itself.
+if [[ ! -s $media/list_1m.m3u ]]; then
+  echo "bench: generating list_1m.m3u" >&2
+  python3 - "$media" <<'PY'
+import os, sys
+media = sys.argv[1]
+root = os.path.join(media, "百万曲目")
+library = os.path.join(root, "曲库")
+os.makedirs(library, exist_ok=True)
+for track in range(1000):
+    name = os.path.join(library, f"曲目 {track:03d}.mp3")
+    if not os.path.exists(name):
+        os.link(os.path.join(media, "tone_440.mp3" if track % 2 == 0 else "tone_880.mp3"), name)
+for album in range(1000):
+    name = os.path.join(root, f"专辑 {album:03d}")
+    if not os.path.islink(name):
+        os.symlink("曲库", name)
+lines = ["#EXTM3U"]
+for i in range(1000000):
+    lines += [f"#EXTINF:235,曲目 {i:07d} 演唱者", f"{root}/专辑 {i // 1000:03d}/曲目 {i % 1000:03d}.mp3"]
+with open(os.path.join(media, "list_1m.tmp.m3u"), "wb") as f:
+    f.write(("\r\n".join(lines) + "\r\n").encode("gb18030"))
+os.replace(os.path.join(media, "list_1m.tmp.m3u"), os.path.join(media, "list_1m.m3u"))
+PY
+fi
 make_mp3 silence_then_tone -n -r 44100 -c 2 -b 16 "$media/silence_then_tone.wav" \
   synth 15 sine 660 vol 0.5 fade t 0.01 15 0.01 pad 15
 
@@ -85,6 +115,7 @@ export VELMORA_DECODE_BENCH=$build_dir/decode_bench
 export VELMORA_OPEN_BENCH=$build_dir/open_bench
 export VELMORA_BARE_WINDOW=$build_dir/bare_window
 export VELMORA_DROP_BENCH=$build_dir/drop_bench
+export VELMORA_ANSWER_PROBE=$build_dir/answer_probe
 export VELMORA_BENCH_MEDIA=$media
 export VELMORA_BENCH_QUICK=$quick
 export VELMORA_BENCH_LOG=$build_dir/bench.log
