@@ -67,9 +67,19 @@ void MprisService::refuse(const QString &problem)
         sendErrorReply(QDBusError::InvalidArgs, problem);
 }
 
-QString MprisService::playbackStatus() const
+QString MprisService::livePlaybackStatus() const
 {
     return statusText(m_player.transport());
+}
+
+QString MprisService::playbackStatus() const
+{
+    return m_player.isIdle() ? livePlaybackStatus() : m_published.status;
+}
+
+QVariantMap MprisService::metadata() const
+{
+    return m_player.isIdle() ? liveMetadata() : m_published.metadata;
 }
 
 QDBusObjectPath MprisService::trackId() const
@@ -79,7 +89,7 @@ QDBusObjectPath MprisService::trackId() const
     return QDBusObjectPath(QStringLiteral("/org/velmora/track/%1").arg(m_player.trackNumber()));
 }
 
-QVariantMap MprisService::metadata() const
+QVariantMap MprisService::liveMetadata() const
 {
     QVariantMap map;
     map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId()));
@@ -100,21 +110,21 @@ QVariantMap MprisService::metadata() const
 
 MprisService::Published MprisService::current() const
 {
-    return {playbackStatus(), m_player.trackNumber(), m_player.hasEntries(), m_player.volume()};
+    return {livePlaybackStatus(), m_player.trackNumber(), liveMetadata(), m_player.hasEntries(), m_player.volume()};
 }
 
 void MprisService::publishChanges()
 {
     // Mid-command (a track being opened) the state is half changed: published once the
     // player has settled.
-    if (m_player.opening())
+    if (!m_player.isIdle())
         return;
     const Published now = current();
     QVariantMap changed;
     if (now.status != m_published.status)
         changed.insert(QStringLiteral("PlaybackStatus"), now.status);
     if (now.track != m_published.track)
-        changed.insert(QStringLiteral("Metadata"), metadata());
+        changed.insert(QStringLiteral("Metadata"), now.metadata);
     if (now.canControl != m_published.canControl) {
         for (const char *name : {"CanPlay", "CanPause", "CanSeek", "CanGoNext", "CanGoPrevious", "CanControl"})
             changed.insert(QString::fromLatin1(name), now.canControl);

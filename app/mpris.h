@@ -34,6 +34,8 @@ public:
     // Tells the user why the request being handled is not carried out, and its caller
     // with an error reply.
     void refuse(const QString &problem);
+    // While a command is under way, clients are answered with the state as it was last
+    // published, never with one half changed; the change follows once it is whole.
     QString playbackStatus() const;
     QVariantMap metadata() const;
     QDBusObjectPath trackId() const;
@@ -44,10 +46,13 @@ private:
     {
         QString status;
         quint64 track = 0;
+        QVariantMap metadata;
         bool canControl = false;
         double volume = 1.0;
     };
     Published current() const;
+    QString livePlaybackStatus() const;
+    QVariantMap liveMetadata() const;
     void publishChanges();
 
     Player &m_player;

@@ -458,45 +458,63 @@ void Player::appendTracks(const QStringList &paths, std::function<void()> then)
 
 void Player::openFiles(const QStringList &files, std::function<void()> then)
 {
-    submit([this, files, then = std::move(then)] { openFilesNow(files, then); }, Kind::ChangesList);
+    submit([this, files, then = std::move(then)] {
+        auto opening = std::make_shared<OutsideFiles>();
+        opening->files = files;
+        opening->then = then;
+        openFilesFrom(opening);
+    }, Kind::ChangesList);
 }
 
-void Player::openFilesNow(const QStringList &files, const std::function<void()> &then)
+// Takes the files in order; a list is read (a big one on a thread) before the files
+// after it are looked at.
+void Player::openFilesFrom(const std::shared_ptr<OutsideFiles> &opening)
 {
     const Steps steps = Steps::skippingFailures();
-    QStringList tracks;
-    QStringList problems;
-    for (const QString &file : files) {
+    while (opening->next < opening->files.size()) {
+        const QString file = opening->files.at(opening->next++);
         switch (kindOf(file)) {
         case FileKind::Track: {
             const FileProblem problem = openRegularFile(file).problem;
             // An empty file gets as far as the engine, as from the toolbar, which says why.
             if (problem == FileProblem::None)
-                tracks << file;
+                opening->tracks << file;
             else
-                problems << problemWith(file, QStringLiteral("无法打开MP3文件：") + fileProblemText(problem, FileRole::Track));
+                opening->problems << problemWith(file, QStringLiteral("无法打开MP3文件：")
+                                                           + fileProblemText(problem, FileRole::Track));
             break;
         }
-        case FileKind::List: {
-            const ReadResult list = readPlaylistFile(file);
-            if (list.ok)
-                openReadList(file, list.entries, steps);
-            else
-                problems << problemWith(file, list.error);
-            break;
-        }
+        case FileKind::List:
+            readList(file, [this, file, opening, steps](const ReadResult &list) {
+                if (list.ok)
+                    openReadList(file, list.entries, steps);
+                else
+                    opening->problems << problemWith(file, list.error);
+                openFilesFrom(opening);
+            });
+            return;
         case FileKind::Other:
-            problems << problemWith(file, QFileInfo(file).isDir() ? QStringLiteral("这是一个文件夹，无法打开")
-                                                                   : QStringLiteral("不是MP3文件或M3U播放列表"));
+            opening->problems << problemWith(file, QFileInfo(file).isDir() ? QStringLiteral("这是一个文件夹，无法打开")
+                                                                            : QStringLiteral("不是MP3文件或M3U播放列表"));
             break;
         }
     }
-    openTracks(tracks, steps);
+    if (!opening->tracks.isEmpty()) {
+        openTracks(opening->tracks, steps);
+        // Unlike the toolbar's 打开, the window names the track at once, and the end of
+        // the first track moves on to the second, not to the first again.
+        m_vars.RoundPlay = 0;
+        emit captionShown(m_vars.MP3File);
+        const QString title = m_engine->GetTitle();
+        const QString artist = m_engine->GetArtist();
+        emit songShown(title, artist, m_engine->GetAlbum());
+        nextTrackMayHaveChanged();
+    }
     // Last, so that the opening of a track does not clear the report at once.
-    if (!problems.isEmpty())
-        emit problem(problems.join(QStringLiteral("；")));
-    if (then)
-        then();
+    if (!opening->problems.isEmpty())
+        emit problem(opening->problems.join(QStringLiteral("；")));
+    if (opening->then)
+        opening->then();
 }
 
 // --- Starting and following tracks -------------------------------------------------

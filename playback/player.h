@@ -51,8 +51,6 @@ public:
     PlayerVars &vars() { return m_vars; }
 
     Transport transport() const { return m_transport; }
-    // True while the engine opens a file: the command that asked for it is still running.
-    bool opening() const { return m_opening > 0; }
     bool hasEntries() const { return m_list.count() > 0; }
     // Counts the files opened: changes whenever another file becomes the current track.
     quint64 trackNumber() const { return m_trackNumber; }
@@ -202,7 +200,15 @@ private:
     void playTrack(const Steps &steps);
     void openTracks(const QStringList &paths, const Steps &steps);
     void openReadList(const QString &path, EntryTexts entries, const Steps &steps);
-    void openFilesNow(const QStringList &files, const std::function<void()> &then);
+    struct OutsideFiles
+    {
+        QStringList files;
+        qsizetype next = 0;
+        QStringList tracks;
+        QStringList problems;
+        std::function<void()> then;
+    };
+    void openFilesFrom(const std::shared_ptr<OutsideFiles> &opening);
     bool loadPlaylist(const ReadResult &result, const QString &path, bool clearFirst, bool quietWhenMissing);
     bool writePlaylist(const QString &path, bool reportFailure);
     void markTrack(const QString &path, const QString &reason);

@@ -241,22 +241,6 @@ void MenusTest::addSameFileTwiceAndCancel()
 
 namespace {
 
-// Drops the files on the list as a file manager does; returns whether the drag was taken.
-bool dropFiles(Form1 &form, const QStringList &paths)
-{
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
-    const QPoint where(10, 10);
-    QDragEnterEvent enter(where, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(form.List1->viewport(), &enter);
-    QDropEvent drop(where, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(form.List1->viewport(), &drop);
-    return enter.isAccepted() && drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
-}
-
 } // namespace
 
 // Files and folders dropped from a file manager are appended as 添加 appends them.

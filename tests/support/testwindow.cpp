@@ -3,6 +3,10 @@
 #include "entry.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QListView>
@@ -78,6 +82,21 @@ QString TestWindow::menuStates() const
 {
     auto flag = [](QAction *a, char c) { return a->isEnabled() ? QChar::fromLatin1(c) : QLatin1Char('-'); };
     return QString() + flag(form->runPlay, 'p') + flag(form->runDel, 'd') + flag(form->munPause, 'u');
+}
+
+bool dropFiles(Form1 &form, const QStringList &paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    const QPoint where(10, 10);
+    QDragEnterEvent enter(where, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.List1->viewport(), &enter);
+    QDropEvent drop(where, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.List1->viewport(), &drop);
+    return enter.isAccepted() && drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
 }
 
 QByteArray m3u(const QList<QPair<QString, QString>> &titledPaths)

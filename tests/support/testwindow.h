@@ -48,6 +48,9 @@ struct TestWindow
 QStringList texts(const EntryTexts &entries);
 EntryTexts entryTexts(const QStringList &texts);
 
+// Drops the files on the list as a file manager does; returns whether the drag was taken.
+bool dropFiles(Form1 &form, const QStringList &paths);
+
 // "#EXTM3U" and a title and path line per track, CR LF line ends.
 QByteArray m3u(const QList<QPair<QString, QString>> &titledPaths);
 
