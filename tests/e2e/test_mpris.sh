@@ -158,18 +158,30 @@ reply=$(gdbus call --session --dest $BUS --object-path $OBJ --method org.mpris.M
 [[ $reply == *org.freedesktop.DBus.Error.InvalidArgs* ]] || e2e_fail "OpenUri of a relative name: $reply"
 grep -qF '完整路径（file:t770.mp3）' <<<"$(e2e_a11y showing label)" || e2e_fail "no report: $(e2e_a11y showing label)"
 
-# ---- a burst of calls, sent without waiting: each runs after the one before (none
-# inside another's open), every one is answered, nothing piles up, and the last one
-# chosen plays
+# ---- files that are gone, one after the other: each is reported, the list plays on
+for i in $(seq 6); do
+  mpris_call OpenUri "string:file://$VELMORA_E2E_DIR/gone$i.mp3"
+  sleep 0.3
+done
+labels=$(e2e_a11y showing label)
+grep -qF 'gone6.mp3' <<<"$labels" || e2e_fail "the last missing file is not reported: $labels"
+! grep -qF 列表中没有可以播放的文件 <<<"$labels" || e2e_fail "missing files given from outside stopped the list: $labels"
+[[ $(status) == Playing ]] || e2e_fail "after files that are gone the status is '$(status)'"
+
+# ---- a burst of 5,000 calls, sent without waiting: each runs after the one before
+# (none inside another's open), every one is answered, nothing piles up, and the last
+# one chosen plays
 last=$VELMORA_E2E_DIR/LAST.mp3
 cp -- "$(e2e_tone_mp3 660)" "$last"
 fds_before=$(ls /proc/"$VELMORA_PID"/fd | wc -l)
-"$E2E_SYSTEM_PYTHON" - "$BUS" "file://$last" <<'PY' || e2e_fail "the burst of MPRIS calls was not answered"
+rss_before=$(awk '/^VmRSS/ { print $2 }' /proc/"$VELMORA_PID"/status)
+"$E2E_SYSTEM_PYTHON" - "$BUS" "file://$last" "file://$steady" <<'PY' || e2e_fail "the burst of MPRIS calls was not answered"
 import sys
 from gi.repository import Gio, GLib
-bus, last = sys.argv[1], sys.argv[2]
+bus, last, other = sys.argv[1], sys.argv[2], sys.argv[3]
 conn = Gio.bus_get_sync(Gio.BusType.SESSION)
-calls = [("Next", None), ("Seek", GLib.Variant("(x)", (1000000,)))] * 750 + [("OpenUri", GLib.Variant("(s)", (last,)))]
+calls = [("Next", None), ("Seek", GLib.Variant("(x)", (1000000,))), ("OpenUri", GLib.Variant("(s)", (other,)))] * 1666
+calls += [("Next", None), ("OpenUri", GLib.Variant("(s)", (last,)))]
 left = [len(calls)]
 errors = []
 loop = GLib.MainLoop()
@@ -190,10 +202,13 @@ if left[0] or errors:
     sys.exit(f"{left[0]} calls unanswered, errors: {errors[:3]}")
 PY
 velmora_alive || e2e_fail "the player died in the burst of calls"
-velmora_wait_title "Velmora--$last" 10
+velmora_wait_title "Velmora--$last" 60 # the calls are answered at once and carried out in turn
+[[ $(playerctl -p velmora metadata xesam:url) == "file://$last" ]] || e2e_fail "after the burst: $(playerctl -p velmora metadata xesam:url)"
 fds_after=$(ls /proc/"$VELMORA_PID"/fd | wc -l)
+rss_after=$(awk '/^VmRSS/ { print $2 }' /proc/"$VELMORA_PID"/status)
 ((fds_after <= fds_before + 8)) || e2e_fail "file descriptors grew in the burst: $fds_before before, $fds_after after"
-e2e_log "burst of 1501 calls answered; fds $fds_before before, $fds_after after"
+((rss_after <= rss_before + 20000)) || e2e_fail "memory grew in the burst: ${rss_before} kB before, ${rss_after} kB after"
+e2e_log "burst of 5000 calls answered; fds $fds_before before, $fds_after after; RSS ${rss_before} kB before, ${rss_after} kB after"
 
 # ---- what was heard
 at() { e2e_rec_time sink "$1"; }
