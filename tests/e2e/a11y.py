@@ -12,6 +12,7 @@
   a11y.py states ROLE NAME           states of the first widget of ROLE named NAME
   a11y.py extents ROLE NAME          its place on the screen: x y width height
   a11y.py list-blank                 a point of the playlist below its last entry: x y
+  a11y.py list-head N                the playlist's entry count, then its first N entries
   a11y.py popup [--timeout S] [--items N] CMD...
                                      runs CMD (a click that opens a pop-up menu), waits for
                                      the menu (and its N items) and prints its items:
@@ -168,6 +169,17 @@ def cmd_list_blank():
     print(f"{box.x + box.width // 3} {y}")
 
 
+def cmd_list_head(count):
+    """The playlist's number of entries, then its first `count` entries: role and name.
+    Reads only those: a list of a million entries is never walked."""
+    playlist = find("list", "播放列表")
+    rows = playlist.get_child_count()
+    print(rows)
+    for i in range(min(count, rows)):
+        item = playlist.get_child_at_index(i)
+        print(f"{item.get_role_name()}\t{item.get_name()}")
+
+
 def cmd_popup(timeout, items, command):
     menus = []
 
@@ -253,6 +265,8 @@ def main():
         print(extents_text(find(rest[0], rest[1])))
     elif command == "list-blank":
         cmd_list_blank()
+    elif command == "list-head" and len(rest) == 1:
+        cmd_list_head(int(rest[0]))
     elif command == "popup" and rest:
         timeout, items = 5.0, 1
         while rest and rest[0] in ("--timeout", "--items") and len(rest) > 1:

@@ -65,3 +65,29 @@ velmora_wait_list "晨曦     ($demo/demo/dawn.mp3)
 [[ $(velmora_panel 1) == "当前歌曲:晨曦--Velmora 演示(专辑：演示曲集)" ]] \
   || e2e_fail "the demo's first screen shows panel 1 as '$(velmora_panel 1)'"
 e2e_screenshot demo-first-screen
+velmora_stop
+
+# ---- a list of a million entries: the window shows, the first track plays, the
+# entries are there by their texts, and the window answers meanwhile
+big=$(velmora_prepare)
+python3 - "$big/mp3.m3u" "$first" "$second" <<'PY'
+import sys
+path, first, second = sys.argv[1:]
+lines = ["#EXTM3U", "#EXTINF:235,晨曦", first]
+for i in range(1, 1000000):
+    lines += [f"#EXTINF:235,曲目 {i:07d}", second]
+with open(path, "wb") as f:
+    f.write(("\r\n".join(lines) + "\r\n").encode("gb18030"))
+PY
+velmora_start "$big"
+velmora_wait_window 15
+e2e_a11y wait-app 15
+velmora_wait_title "Velmora--$first" 15
+[[ $(playerctl -p velmora status) == Playing ]] || e2e_fail "a million entries: the status is '$(playerctl -p velmora status)'"
+head=$(e2e_a11y list-head 2)
+[[ $head == "1000001
+list item	晨曦     ($first)
+list item	曲目 0000001     ($second)" ]] || e2e_fail "a million entries: the list reads
+$head"
+e2e_log "a million entries: peak $(awk '/^VmHWM/ { print $2 }' /proc/"$VELMORA_PID"/status) kB"
+velmora_stop
