@@ -4,6 +4,8 @@
 #include "dropimport.h"
 #include "form1.h"
 #include "mp3play.h"
+#include "player.h"
+#include "playlistmodel.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,7 +13,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QListWidget>
+#include <QListView>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -51,7 +53,7 @@ void measureDrop(velmora::Form1 &window, const char *kind, const QList<QUrl> &ur
     const qint64 ready = elapsed.elapsed();
     std::printf("%s %lld %lld\n", kind, static_cast<long long>(ready), static_cast<long long>(longestGap));
     std::fflush(stdout);
-    window.List1->clear();
+    window.player().list().clear();
 }
 
 } // namespace

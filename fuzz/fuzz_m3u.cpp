@@ -1,14 +1,19 @@
-// Arbitrary bytes as a playlist file: decoding, line splitting and entry reading, then
-// writing the entries back and reading them again.
+// Arbitrary bytes as a playlist file: decoding, line splitting and entry reading, the
+// file read a piece at a time against the bytes read whole, then writing the entries
+// back and reading them again.
 #include "fuzzcheck.h"
 
 #include "m3u.h"
 #include "playlistlines.h"
 
+#include <QDir>
+#include <QFile>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -88,6 +93,32 @@ bool withinGb2312(const QByteArray &bytes)
     return true;
 }
 
+QStringList texts(const velmora::EntryTexts &entries)
+{
+    QStringList list;
+    for (qsizetype row = 0; row < entries.size(); ++row)
+        list.append(entries.at(row));
+    return list;
+}
+
+// Where the inputs are written to be read back as files: memory, where there is a
+// tmpfs for it, since every input is written twice.
+std::unique_ptr<QTemporaryDir> listFolder;
+
+// The file reader decodes a piece at a time where the bytes alone tell the encoding,
+// and must give what the whole bytes give.
+void checkFileReading(const QByteArray &bytes, const QString &name)
+{
+    const QString path = listFolder->filePath(name);
+    QFile file(path);
+    FUZZ_REQUIRE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    FUZZ_REQUIRE(file.write(bytes) == bytes.size());
+    file.close();
+    const velmora::ReadResult read = velmora::readPlaylistFile(path);
+    FUZZ_REQUIRE(read.ok);
+    FUZZ_REQUIRE(texts(read.entries) == texts(velmora::entriesFromPlaylistText(velmora::decodePlaylistText(bytes, path))));
+}
+
 void checkEntryShape(const QStringList &entries)
 {
     for (const QString &entry : entries) {
@@ -98,6 +129,15 @@ void checkEntryShape(const QStringList &entries)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    const QString shm = QStringLiteral("/dev/shm");
+    listFolder = QDir(shm).exists() ? std::make_unique<QTemporaryDir>(shm + QStringLiteral("/fuzz_m3u-XXXXXX"))
+                                    : std::make_unique<QTemporaryDir>();
+    FUZZ_REQUIRE(listFolder->isValid());
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
@@ -105,14 +145,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QStringList lines = velmora::splitPlaylistLines(text);
     checkLines(text, lines);
 
-    const QStringList entries = velmora::entriesFromPlaylistText(text);
+    checkFileReading(bytes, QStringLiteral("list.m3u"));
+    checkFileReading(bytes, QStringLiteral("list.m3u8"));
+
+    const velmora::EntryTexts entryTexts = velmora::entriesFromPlaylistText(text);
+    const QStringList entries = texts(entryTexts);
     checkEntryShape(entries);
     const QList<ReadLine> pathLines = pathLinesWithTitles(lines);
     FUZZ_REQUIRE(entries.size() == pathLines.size());
     for (qsizetype i = 0; i < entries.size(); ++i)
         FUZZ_REQUIRE(entries[i] == pathLines[i].title + kTitleGap + u'(' + pathLines[i].path + u')');
 
-    const QString written = velmora::playlistTextFromEntries(entries);
+    const QString written = velmora::playlistTextFromEntries(entryTexts);
     FUZZ_REQUIRE(written.startsWith(QStringLiteral("#EXTM3U\r\n")));
     FUZZ_REQUIRE(written.endsWith(QStringLiteral("\r\n")));
     FUZZ_REQUIRE(velmora::splitPlaylistLines(written).size() == 1 + 2 * entries.size());
@@ -123,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_REQUIRE(gb18030.decode(encoded) == written); // GB18030 holds all of Unicode
 
     const QString reread = velmora::decodePlaylistText(encoded);
-    const QStringList entriesAgain = velmora::entriesFromPlaylistText(reread);
+    const QStringList entriesAgain = texts(velmora::entriesFromPlaylistText(reread));
     checkEntryShape(entriesAgain);
     // GB18030 bytes that also happen to be valid UTF-8 may be read as UTF-8, but never
     // text within GB2312; only when the text came back unchanged can the entries be

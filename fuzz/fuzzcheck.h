@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,14 +12,3 @@
             std::abort();                                                                 \
         }                                                                                 \
     } while (false)
-
-namespace fuzzing {
-
-// Makes the offscreen platform the default, so the targets run without a display.
-inline void useOffscreenPlatform()
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-}
-
-} // namespace fuzzing

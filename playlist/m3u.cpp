@@ -45,15 +45,16 @@ enum class ReadOutcome { Complete, TooLarge, Failed };
 // list of a million entries is never held whole as bytes and as text besides.
 constexpr qsizetype kPieceBytes = 1024 * 1024;
 
-// Reads the file from its start to its end, handing each piece to `onPiece`.
+// Reads the file from its start to its end, handing each piece to `onPiece`. The
+// buffer is no bigger than the list was when opened (`size`): most are a few kilobytes.
 template<typename PieceHandler>
-ReadOutcome readInPieces(int fd, int &error, PieceHandler onPiece)
+ReadOutcome readInPieces(int fd, qint64 size, int &error, PieceHandler onPiece)
 {
     if (::lseek(fd, 0, SEEK_SET) != 0) {
         error = errno;
         return ReadOutcome::Failed;
     }
-    QByteArray piece(kPieceBytes, Qt::Uninitialized);
+    QByteArray piece(qsizetype(std::clamp<qint64>(size, 4096, kPieceBytes)), Qt::Uninitialized);
     qint64 total = 0;
     for (;;) {
         const ssize_t got = ::read(fd, piece.data(), size_t(piece.size()));
@@ -346,17 +347,20 @@ public:
             scoreGb18030Part(m_gbRest, true, m_gb);
     }
 
-    enum class Reading { Utf8, Gb18030, Undecided };
-    // The same choice as decodePlaylistText, where the bytes alone decide it.
+    enum class Reading { Utf8, Gb18030, Whole };
+    // The same choice as decodePlaylistText, where the bytes alone decide it and are
+    // valid in the encoding chosen; else the bytes are decoded whole. A decoder fed
+    // piece by piece recovers from a broken sequence at a piece's end otherwise than
+    // from one inside it (Qt's UTF-8 decoder even drops the byte after it).
     Reading reading(const QString &listPath) const
     {
         if (listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive) || m_bom)
-            return Reading::Utf8;
+            return m_utf8Valid ? Reading::Utf8 : Reading::Whole;
         if (!m_utf8Valid)
-            return Reading::Gb18030;
+            return m_gb.valid ? Reading::Gb18030 : Reading::Whole;
         if (m_ascii || !m_gb.valid)
             return Reading::Utf8;
-        return Reading::Undecided;
+        return Reading::Whole;
     }
 
 private:
@@ -443,18 +447,19 @@ ReadResult readPlaylistFile(const QString &path)
     // Read twice, a piece at a time: first to learn the encoding, then to decode.
     int error = 0;
     EncodingSurvey survey;
-    ReadOutcome outcome = readInPieces(fd, error, [&](QByteArrayView piece) { survey.add(piece); });
+    ReadOutcome outcome = readInPieces(fd, file.size, error, [&](QByteArrayView piece) { survey.add(piece); });
     if (outcome != ReadOutcome::Complete)
         return readFailure(outcome, error);
     survey.finish();
 
     ReadResult result;
     const EncodingSurvey::Reading reading = survey.reading(path);
-    if (reading == EncodingSurvey::Reading::Undecided) {
-        // Bytes that read both ways: the whole text decides, as decodePlaylistText says.
+    if (reading == EncodingSurvey::Reading::Whole) {
+        // Bytes that read both ways, or broken ones: decoded whole, as decodePlaylistText
+        // decodes them.
         QByteArray bytes;
         bytes.reserve(file.size);
-        outcome = readInPieces(fd, error, [&](QByteArrayView piece) { bytes.append(piece); });
+        outcome = readInPieces(fd, file.size, error, [&](QByteArrayView piece) { bytes.append(piece); });
         if (outcome != ReadOutcome::Complete)
             return readFailure(outcome, error);
         result.entries = entriesFromPlaylistText(decodePlaylistText(bytes, path));
@@ -464,7 +469,7 @@ ReadResult readPlaylistFile(const QString &path)
         result.entries.reserve(file.size / 16, file.size + file.size / 2);
         EntryCollector collector(result.entries);
         LineDecoder decoder(reading == EncodingSurvey::Reading::Utf8, collector);
-        outcome = readInPieces(fd, error, [&](QByteArrayView piece) { decoder.add(piece); });
+        outcome = readInPieces(fd, file.size, error, [&](QByteArrayView piece) { decoder.add(piece); });
         if (outcome != ReadOutcome::Complete)
             return readFailure(outcome, error);
         decoder.finish();

@@ -59,7 +59,6 @@ build() {
 }
 
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 # Prints "<executions> <exec/s>" from a libFuzzer log with -print_final_stats=1.
 final_stats() {

@@ -82,6 +82,18 @@ const QByteArray kGbMusic = QByteArray::fromHex("d2f4c0d6");     // 音乐
 const QByteArray kGbSong = QByteArray::fromHex("b8e8c7fa");      // 歌曲
 const QByteArray kGbEmoji = QByteArray::fromHex("9439fc36");     // 😀
 
+// A list a little over the 1 MB the reader reads at a time, ending in `tail`, with the
+// boundary `cut` bytes into it: ASCII path lines before make up the rest.
+QByteArray listWithPieceBoundaryAt(const QByteArray &tail, qsizetype cut)
+{
+    constexpr qsizetype kPieceBytes = 1024 * 1024;
+    const QByteArray line = "/pad/" + QByteArray(24, 'p') + ".mp3\r\n";
+    const qsizetype padding = kPieceBytes - cut - 9; // after the header
+    QByteArray bytes = "#EXTM3U\r\n#" + QByteArray(padding % line.size() + line.size() - 3, 'x') + "\r\n";
+    bytes += line.repeated(padding / line.size() - 1);
+    return bytes + tail;
+}
+
 } // namespace
 
 class M3uTest : public QObject
@@ -229,6 +241,60 @@ private slots:
         const ReadResult read = readPlaylistFile(list);
         QVERIFY(read.ok);
         QCOMPARE(test::texts(read.entries), QStringList{QString(entry).replace(u"%D"_s, dir.path())});
+    }
+
+    // A list read a piece at a time gives what its bytes read whole give, wherever the
+    // boundary between two pieces falls.
+    void readAcrossPieces_data()
+    {
+        QTest::addColumn<QByteArray>("tail");
+        QTest::addColumn<int>("cut");
+        QTest::addColumn<QString>("listName");
+        QTest::addColumn<QStringList>("lastEntries");
+
+        const QByteArray gbSong = "#EXTINF:235," + kGbChinese + "\r\n/" + kGbMusic + "/" + kGbSong + ".mp3\r\n";
+        QTest::newRow("inside a gb18030 hanzi") << gbSong << 13 << u"list.m3u"_s << QStringList{u"中文     (/音乐/歌曲.mp3)"_s};
+        const QByteArray gbEmoji = "/" + kGbEmoji + kGbSong + ".mp3\r\n";
+        for (int into = 1; into < 4; ++into)
+            QTest::addRow("inside a gb18030 four-byte character, %d of 4", into)
+                << gbEmoji << 1 + into << u"list.m3u"_s << QStringList{u"     (/😀歌曲.mp3)"_s};
+        // In GB18030 the last byte of "中" and the "/" after it make no pair: UTF-8.
+        QTest::newRow("inside a utf-8 hanzi") << QByteArray("/中/歌.mp3\r\n") << 2 << u"list.m3u"_s
+                                              << QStringList{u"     (/中/歌.mp3)"_s};
+        QTest::newRow("inside a utf-8 hanzi, m3u8") << QByteArray("/中/歌.mp3\r\n") << 3 << u"list.m3u8"_s
+                                                    << QStringList{u"     (/中/歌.mp3)"_s};
+        QTest::newRow("inside a hanzi that reads both ways") // GB18030 wins
+            << "/x/" + QByteArray::fromHex("e4b8b0e5b0b0") + ".mp3\r\n" << 4 << u"list.m3u"_s
+            << QStringList{u"     (/x/涓板鞍.mp3)"_s};
+        const QByteArray twoPaths = "/a.mp3\r\n/b.mp3\r\n";
+        QTest::newRow("between cr and lf") << twoPaths << 7 << u"list.m3u"_s
+                                           << QStringList{u"     (/a.mp3)"_s, u"     (/b.mp3)"_s};
+        QTest::newRow("after a lone cr") << QByteArray("/a.mp3\r/b.mp3\r\n") << 7 << u"list.m3u"_s
+                                         << QStringList{u"     (/a.mp3)"_s, u"     (/b.mp3)"_s};
+        QTest::newRow("inside a title line") << QByteArray("#EXTINF:235,Title\r\n/t.mp3") << 5 << u"list.m3u"_s
+                                             << QStringList{u"Title     (/t.mp3)"_s};
+        // A decoder fed piece by piece can lose the byte after a broken sequence, in
+        // GB18030 where it is the last one.
+        QTest::newRow("broken utf-8 before cr lf") << QByteArray("/a\xc3\r\n/b.mp3\r\n") << 3 << u"list.m3u8"_s
+                                                   << QStringList{u"     (/a\uFFFD)"_s, u"     (/b.mp3)"_s};
+        QTest::newRow("broken gb18030 four-byte character")
+            << QByteArray("/a\x84\x32" "0") << 4 << u"list.m3u"_s << QStringList{u"     (/a\uFFFD20)"_s};
+    }
+
+    void readAcrossPieces()
+    {
+        QFETCH(QByteArray, tail);
+        QFETCH(int, cut);
+        QFETCH(QString, listName);
+        QFETCH(QStringList, lastEntries);
+        const QByteArray bytes = listWithPieceBoundaryAt(tail, cut);
+        const QString path = tempPath(listName);
+        QVERIFY(writeBytes(path, bytes));
+        const ReadResult read = readPlaylistFile(path);
+        QVERIFY(read.ok);
+        const QStringList entries = test::texts(read.entries);
+        QCOMPARE(entries, test::texts(entriesFromPlaylistText(decodePlaylistText(bytes, path))));
+        QCOMPARE(entries.mid(entries.size() - lastEntries.size()), lastEntries);
     }
 
     // A list written here reads back as written with its files gone: every one of the
