@@ -124,8 +124,8 @@ Player::Player(std::unique_ptr<Mp3Engine> engine, QObject *parent)
 Player::~Player()
 {
     // A list still being read is small work; its result has nowhere to go.
-    for (const auto &reader : m_readers)
-        reader->wait();
+    for (const auto &worker : m_workers)
+        worker->wait();
 }
 
 Mp3Engine &Player::engine()
@@ -249,7 +249,7 @@ void Player::noteSeek(qint32 frame)
 
 bool Player::busy(Kind kind) const
 {
-    return m_opening > 0 || m_running > 0 || m_reading > 0 || (kind == Kind::ChangesList && m_userWaits > 0);
+    return m_opening > 0 || m_running > 0 || m_working > 0 || (kind == Kind::ChangesList && m_userWaits > 0);
 }
 
 void Player::submit(std::function<void()> command, Kind kind)
@@ -307,9 +307,10 @@ namespace {
 // Shorter paths are taken for "nothing to play".
 bool playablePath(const QString &path) { return path.size() > 4; }
 
-// Lists up to this size are read at once; bigger ones on a thread, so that the window
-// keeps answering while they are read.
+// Lists up to this size are read and written at once; bigger ones on a thread, so that
+// the window keeps answering meanwhile.
 constexpr qint64 kListReadAtOnceBytes = 1024 * 1024;
+constexpr int kListWrittenAtOnceEntries = 20000;
 
 enum class FileKind { Track, List, Other };
 
@@ -344,33 +345,44 @@ void Player::selectEntry(int row)
     m_selection.setCurrentIndex(m_list.index(row), QItemSelectionModel::ClearAndSelect);
 }
 
-void Player::readList(const QString &path, std::function<void(const ReadResult &)> then)
+void Player::runOnThread(std::function<std::function<void()>()> work)
+{
+    // Everything that comes meanwhile waits: the rest of this command runs first.
+    ++m_working;
+    auto done = std::make_shared<std::function<void()>>();
+    std::erase_if(m_workers, [](const auto &worker) { return worker->isFinished(); });
+    m_workers.push_back(std::unique_ptr<QThread>(QThread::create([work = std::move(work), done]() mutable {
+        *done = std::exchange(work, {})(); // what it holds goes as soon as it is done
+    })));
+    QThread *worker = m_workers.back().get();
+    connect(worker, &QThread::finished, this, [this, done] {
+        {
+            ++m_running;
+            const auto finished = qScopeGuard([this] {
+                --m_running;
+                --m_working;
+            });
+            // Let go of as soon as it has run: it may hold a whole list.
+            std::exchange(*done, {})();
+        }
+        runWaiting();
+    });
+    worker->start();
+}
+
+void Player::readList(const QString &path, std::function<void(ReadResult)> then)
 {
     if (QFileInfo(path).size() <= kListReadAtOnceBytes) {
         then(readPlaylistFile(path));
         return;
     }
-    // Everything that comes meanwhile waits: the rest of this command runs first.
-    ++m_reading;
-    auto result = std::make_shared<ReadResult>();
-    std::erase_if(m_readers, [](const auto &reader) { return reader->isFinished(); });
-    m_readers.push_back(std::unique_ptr<QThread>(QThread::create([path, result] { *result = readPlaylistFile(path); })));
-    QThread *reader = m_readers.back().get();
-    connect(reader, &QThread::finished, this, [this, result, then = std::move(then)] {
-        {
-            ++m_running;
-            const auto done = qScopeGuard([this] {
-                --m_running;
-                --m_reading;
-            });
-            then(*result);
-        }
-        runWaiting();
+    runOnThread([path, then = std::move(then)]() -> std::function<void()> {
+        auto result = std::make_shared<ReadResult>(readPlaylistFile(path));
+        return [then, result] { then(std::exchange(*result, ReadResult())); };
     });
-    reader->start();
 }
 
-bool Player::loadPlaylist(const ReadResult &result, const QString &path, bool clearFirst, bool quietWhenMissing)
+bool Player::loadPlaylist(ReadResult result, const QString &path, bool clearFirst, bool quietWhenMissing)
 {
     if (!result.ok) {
         if (!(quietWhenMissing && !QFileInfo::exists(path)))
@@ -380,7 +392,7 @@ bool Player::loadPlaylist(const ReadResult &result, const QString &path, bool cl
     if (clearFirst)
         m_list.clear();
     m_vars.FilePath = path;
-    m_list.append(result.entries);
+    m_list.append(std::move(result.entries));
     return true;
 }
 
@@ -389,8 +401,8 @@ void Player::loadAutomaticList(const QString &path, bool start)
     submit([this, path, start] {
         // "保存" must always have a file to write, even when the automatic list is missing.
         m_vars.FilePath = path;
-        readList(path, [this, path, start](const ReadResult &result) {
-            loadPlaylist(result, path, false, true);
+        readList(path, [this, path, start](ReadResult result) {
+            loadPlaylist(std::move(result), path, false, true);
             if (start)
                 StartLoadedList(0);
         });
@@ -400,21 +412,31 @@ void Player::loadAutomaticList(const QString &path, bool start)
 void Player::openList(const QString &path)
 {
     submit([this, path] {
-        readList(path, [this, path](const ReadResult &result) {
-            if (loadPlaylist(result, path, true, false))
+        readList(path, [this, path](ReadResult result) {
+            if (loadPlaylist(std::move(result), path, true, false))
                 StartLoadedList(-1);
         });
     }, Kind::ChangesList);
 }
 
-bool Player::writePlaylist(const QString &path, bool reportFailure)
+void Player::writePlaylist(const QString &path, bool reportFailure)
 {
-    const QString text = playlistTextFromEntries(m_list.texts());
-    makeDataFolderFor(path);
-    const WriteResult result = writeFileAtomically(path, encodePlaylistText(text, path));
-    if (!result.ok && reportFailure)
-        emit problem(result.error);
-    return result.ok;
+    const auto write = [path, entries = m_list.texts()] {
+        makeDataFolderFor(path);
+        return writeFileAtomically(path, encodePlaylist(entries, path));
+    };
+    const auto tell = [this, reportFailure](const WriteResult &result) {
+        if (!result.ok && reportFailure)
+            emit problem(result.error);
+    };
+    if (m_list.count() <= kListWrittenAtOnceEntries) {
+        tell(write());
+        return;
+    }
+    runOnThread([write, tell]() -> std::function<void()> {
+        const WriteResult result = write();
+        return [tell, result] { tell(result); };
+    });
 }
 
 void Player::save()
@@ -485,9 +507,9 @@ void Player::openFilesFrom(const std::shared_ptr<OutsideFiles> &opening)
             break;
         }
         case FileKind::List:
-            readList(file, [this, file, opening, steps](const ReadResult &list) {
+            readList(file, [this, file, opening, steps](ReadResult list) {
                 if (list.ok)
-                    openReadList(file, list.entries, steps);
+                    openReadList(file, std::move(list.entries), steps);
                 else
                     opening->problems << problemWith(file, list.error);
                 openFilesFrom(opening);
@@ -727,9 +749,9 @@ void Player::toolbarOpen(const QString &chosen)
         if (!chosen.endsWith(QStringLiteral("m3u")))
             return;
         // A list that cannot be read leaves the current list and its file alone.
-        readList(chosen, [this, chosen, steps](const ReadResult &list) {
+        readList(chosen, [this, chosen, steps](ReadResult list) {
             if (list.ok)
-                openReadList(chosen, list.entries, steps);
+                openReadList(chosen, std::move(list.entries), steps);
         });
     }, Kind::ChangesList);
 }
@@ -762,7 +784,7 @@ void Player::openReadList(const QString &path, EntryTexts entries, const Steps &
 {
     steps([&] { m_list.clear(); });
     m_vars.FilePath = path;
-    steps([&] { m_list.append(entries); });
+    steps([&] { m_list.append(std::move(entries)); });
     StartLoadedList(0, steps);
 }
 
@@ -771,10 +793,8 @@ void Player::toolbarSave()
     submit([this] {
         const Steps steps = Steps::skippingFailures();
         const QString path = m_vars.FilePath;
-        steps([&] {
-            if (!writePlaylist(path, false))
-                throw StepFailed("playlist not written");
-        });
+        // A failure is not reported: the toolbar's steps fail silently.
+        steps([&] { writePlaylist(path, false); });
     });
 }
 

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "m3u.h"
+
 #include <deque>
 #include <functional>
 #include <memory>
@@ -19,8 +21,6 @@
 class QSettings;
 
 namespace velmora {
-
-struct ReadResult;
 
 enum class Transport { Stopped, Playing, Paused };
 
@@ -209,12 +209,15 @@ private:
         std::function<void()> then;
     };
     void openFilesFrom(const std::shared_ptr<OutsideFiles> &opening);
-    bool loadPlaylist(const ReadResult &result, const QString &path, bool clearFirst, bool quietWhenMissing);
-    bool writePlaylist(const QString &path, bool reportFailure);
+    bool loadPlaylist(ReadResult result, const QString &path, bool clearFirst, bool quietWhenMissing);
+    // Writes the list as it stands now: a big one on a thread of its own.
+    void writePlaylist(const QString &path, bool reportFailure);
     void markTrack(const QString &path, const QString &reason);
-    // Reads a list file and then runs `then` with it: a big list on a thread of its
-    // own, the player counting as busy until `then` has run.
-    void readList(const QString &path, std::function<void(const ReadResult &)> then);
+    // Runs `work` on a thread of its own, then what it returns here; the player counts
+    // as busy until then.
+    void runOnThread(std::function<std::function<void()>()> work);
+    // Reads a list file and then runs `then` with it: a big list on a thread.
+    void readList(const QString &path, std::function<void(ReadResult)> then);
     void nextTrackMayHaveChanged() { m_nextTrackHint.start(); }
     void tellNextTrack();
 
@@ -226,7 +229,7 @@ private:
     int m_opening = 0;
     quint64 m_engineCalls = 0; // commands the engine has been given
     int m_running = 0;      // commands running, the outermost first
-    int m_reading = 0;      // lists being read on a thread
+    int m_working = 0;      // lists being read or written on a thread
     int m_userWaits = 0;    // dialogs and menus waiting for the user
     std::deque<std::pair<Kind, std::function<void()>>> m_waiting; // commands that came meanwhile
     QString m_path;
@@ -242,7 +245,7 @@ private:
     // started one: a whole round of them means nothing in the list can be played.
     qint64 m_failedOpensInARow = 0;
     QTimer m_nextTrackHint;
-    std::vector<std::unique_ptr<class QThread>> m_readers;
+    std::vector<std::unique_ptr<class QThread>> m_workers;
 };
 
 } // namespace velmora

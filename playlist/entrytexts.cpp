@@ -12,15 +12,26 @@ QString EntryTexts::at(qsizetype row) const
     return QString::fromUtf8(m_utf8.constData() + from, m_ends[size_t(row)] - from);
 }
 
+// QByteArray's own growth copies the bytes into a new block; grown ahead by reserve(),
+// a big block is reallocated in place, so a list of a million entries is never held twice.
+void EntryTexts::makeRoom(qsizetype bytes)
+{
+    if (m_utf8.capacity() - m_utf8.size() < bytes)
+        m_utf8.reserve(m_utf8.size() + m_utf8.size() / 2 + bytes);
+}
+
 void EntryTexts::append(QStringView text)
 {
-    m_utf8.append(text.toUtf8());
+    const QByteArray utf8 = text.toUtf8();
+    makeRoom(utf8.size());
+    m_utf8.append(utf8);
     m_ends.push_back(m_utf8.size());
 }
 
 void EntryTexts::append(const EntryTexts &other)
 {
     const qsizetype offset = m_utf8.size();
+    makeRoom(other.m_utf8.size());
     m_utf8.append(other.m_utf8);
     m_ends.reserve(m_ends.size() + other.m_ends.size());
     for (const qsizetype end : other.m_ends)

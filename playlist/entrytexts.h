@@ -28,6 +28,7 @@ public:
     void squeeze();
 
 private:
+    void makeRoom(qsizetype bytes);
     qsizetype begin(qsizetype row) const { return row == 0 ? 0 : m_ends[size_t(row - 1)]; }
 
     QByteArray m_utf8;

@@ -479,19 +479,53 @@ ReadResult readPlaylistFile(const QString &path)
     return result;
 }
 
-QString playlistTextFromEntries(const EntryTexts &entries)
+namespace {
+
+// The title and path lines of entries [from, to).
+void appendPlaylistLines(QString &out, const EntryTexts &entries, qsizetype from, qsizetype to)
 {
-    QString out = kHeader + kLineEnd;
-    for (qsizetype row = 0; row < entries.size(); ++row) {
+    for (qsizetype row = from; row < to; ++row) {
         if (const auto parts = SplitEntry(fixedText(entries.at(row))))
             appendEntryLines(out, *parts);
     }
+}
+
+bool namesUtf8List(const QString &listPath)
+{
+    return listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QString playlistTextFromEntries(const EntryTexts &entries)
+{
+    QString out = kHeader + kLineEnd;
+    appendPlaylistLines(out, entries, 0, entries.size());
     return out;
+}
+
+QByteArray encodePlaylist(const EntryTexts &entries, const QString &listPath)
+{
+    // A few thousand entries at a time: the text of a big list is never held whole
+    // beside its bytes. Cut between lines, so no character is split.
+    constexpr qsizetype kEntriesAtATime = 4096;
+    QStringEncoder encoder = namesUtf8List(listPath) ? QStringEncoder(QStringEncoder::Utf8) : QStringEncoder("GB18030");
+    if (!encoder.isValid())
+        encoder = QStringEncoder(QStringEncoder::Utf8);
+    QByteArray bytes;
+    QString text = kHeader + kLineEnd;
+    for (qsizetype from = 0; from < entries.size(); from += kEntriesAtATime) {
+        appendPlaylistLines(text, entries, from, std::min(entries.size(), from + kEntriesAtATime));
+        bytes += encoder.encode(text);
+        text.clear();
+    }
+    bytes += encoder.encode(text);
+    return bytes;
 }
 
 QByteArray encodePlaylistText(const QString &text, const QString &listPath)
 {
-    if (listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive))
+    if (namesUtf8List(listPath))
         return text.toUtf8();
     // GB18030 covers all of Unicode, so any path survives, and older players read it.
     QStringEncoder gb18030("GB18030");

@@ -55,6 +55,8 @@ ReadResult readPlaylistFile(const QString &path);
 // ending in CR LF. Works on the texts as they were taken: the scans may yield, and
 // what runs meanwhile may change the list, but a save writes the list as it was asked.
 QString playlistTextFromEntries(const EntryTexts &entries);
+// The same text as the bytes a list file holds, in the encoding encodePlaylistText uses.
+QByteArray encodePlaylist(const EntryTexts &entries, const QString &listPath = QString());
 // GB18030, no BOM; UTF-8 for a list named ".m3u8", which every reader takes as UTF-8.
 QByteArray encodePlaylistText(const QString &text, const QString &listPath = QString());
 

@@ -38,21 +38,24 @@ void PlaylistModel::append(const QString &text)
 {
     EntryTexts one;
     one.append(text);
-    append(one);
+    append(std::move(one));
 }
 
-void PlaylistModel::append(const EntryTexts &texts)
+void PlaylistModel::append(EntryTexts texts)
 {
-    insert(count(), texts);
+    insert(count(), std::move(texts));
 }
 
-void PlaylistModel::insert(int row, const EntryTexts &texts)
+void PlaylistModel::insert(int row, EntryTexts texts)
 {
     if (texts.isEmpty())
         return;
     row = std::clamp(row, 0, count());
     beginInsertRows(QModelIndex(), row, row + int(texts.size()) - 1);
-    m_texts.insert(row, texts);
+    if (m_texts.isEmpty())
+        m_texts = std::move(texts);
+    else
+        m_texts.insert(row, texts);
     if (!m_marks.empty())
         m_marks.insert(m_marks.begin() + row, size_t(texts.size()), 0);
     endInsertRows();

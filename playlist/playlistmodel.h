@@ -34,8 +34,9 @@ public:
     EntryTexts texts() const { return m_texts; }
 
     void append(const QString &text);
-    void append(const EntryTexts &texts);
-    void insert(int row, const EntryTexts &texts);
+    // Taken over whole when the list is empty, so that a list read in holds no copy.
+    void append(EntryTexts texts);
+    void insert(int row, EntryTexts texts);
     void removeAt(int row);
     void clear();
 

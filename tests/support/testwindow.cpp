@@ -75,6 +75,9 @@ bool TestWindow::saveAs(const QString &path)
 {
     QSignalSpy problems(form.get(), &Form1::problemReported);
     form->player().saveAs(path);
+    // A big list is written on a thread.
+    while (!form->player().isIdle())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return problems.isEmpty();
 }
 
