@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace velmora {
 
@@ -51,6 +52,7 @@ public:
         const qint16 status = m_real->OpenFile(path, options);
         --m_player.m_opening;
         m_player.noteOpened(path, status == 0);
+        m_player.nextTrackMayHaveChanged();
         m_player.runWaitingSoon();
         return status;
     }
@@ -252,9 +254,31 @@ bool Player::busy(Kind kind) const
     return m_opening > 0 || m_running > 0 || m_working > 0 || (kind == Kind::ChangesList && m_userWaits > 0);
 }
 
+// The command that runs next, if one may: the first in line, or, while a dialog holds
+// back the list commands, the first transport command behind them.
+std::optional<std::size_t> Player::nextRunnable() const
+{
+    if (busy(Kind::Transport))
+        return std::nullopt;
+    for (std::size_t i = 0; i < m_waiting.size(); ++i) {
+        if (!busy(m_waiting[i].first))
+            return i;
+    }
+    return std::nullopt;
+}
+
+bool Player::isIdle() const
+{
+    return !nextRunnable() && !busy(Kind::Transport);
+}
+
 void Player::submit(std::function<void()> command, Kind kind)
 {
-    if (busy(kind) || !m_waiting.empty()) {
+    // Nothing overtakes a command of its own kind, and a list command overtakes nothing.
+    const bool behind = std::any_of(m_waiting.begin(), m_waiting.end(), [kind](const auto &waiting) {
+        return kind == Kind::ChangesList || waiting.first == Kind::Transport;
+    });
+    if (busy(kind) || behind) {
         m_waiting.emplace_back(kind, std::move(command));
         runWaitingSoon();
         return;
@@ -276,16 +300,14 @@ void Player::runWaitingSoon()
 
 void Player::runWaiting()
 {
-    // In the order they came: a list command waiting for a dialog holds back the
-    // transport commands behind it as well.
-    while (!m_waiting.empty() && !busy(m_waiting.front().first)) {
-        const std::function<void()> command = std::move(m_waiting.front().second);
-        m_waiting.pop_front();
+    while (const std::optional<std::size_t> next = nextRunnable()) {
+        const std::function<void()> command = std::move(m_waiting[*next].second);
+        m_waiting.erase(m_waiting.begin() + std::ptrdiff_t(*next));
         ++m_running;
         const auto done = qScopeGuard([this] { --m_running; });
         command();
     }
-    if (!busy(Kind::Transport) && m_waiting.empty())
+    if (isIdle())
         emit settled();
 }
 
@@ -545,6 +567,9 @@ void Player::openFilesFrom(const std::shared_ptr<OutsideFiles> &opening)
 // as the list stands now; none when the end starts nothing.
 void Player::tellNextTrack()
 {
+    // Not in the middle of an open: the command that opens tells it once it is done.
+    if (m_opening > 0)
+        return;
     QString next;
     if (m_vars.RePlay) {
         next = m_vars.MP3File;

@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSettings;
 
@@ -58,8 +59,9 @@ public:
     // Where playback is now, in microseconds, between two position reports as well.
     qint64 positionUs() const;
     qint64 frameToUs(qint64 frame) const;
-    // No command is in progress and none waits.
-    bool isIdle() const { return !busy(Kind::Transport) && m_waiting.empty(); }
+    // No command is in progress and none waits to run (list commands may wait for a
+    // dialog to close).
+    bool isIdle() const;
     // The first selected entry, -1 when none is.
     int selectedRow() const;
 
@@ -171,6 +173,7 @@ private:
 
     void submit(std::function<void()> command, Kind kind = Kind::Transport);
     bool busy(Kind kind) const;
+    std::optional<std::size_t> nextRunnable() const;
     void runWaiting();
     void runWaitingSoon();
 

@@ -166,6 +166,9 @@ void PlayerTest::sameCommandFromEverySource_data()
     QTest::newRow("open during an open") << "meanwhile open C.mp3,next" << "playing" << pause << "C.mp3" << 0 << 0 << true;
     QTest::newRow("tray pause during an open") << "meanwhile tray pause,next" << "paused" << resume << b << 1 << 1 << true;
     QTest::newRow("seek during an open") << "meanwhile seek half,next" << "playing" << pause << b << 1 << 1 << true;
+    // While 添加's dialog waits for the user, a dropped list waits for it to close; a
+    // pause from outside acts at once.
+    QTest::newRow("drop and pause while a dialog waits") << "dialog drop L.m3u+pause" << "playing" << resume << "/m/X.mp3" << 0 << -1 << true;
     QTest::newRow("list dropped during an open") << "meanwhile drop L.m3u,next" << "playing" << pause << "/m/X.mp3" << 0 << -1 << true;
 }
 
@@ -182,8 +185,16 @@ void PlayerTest::sameCommandFromEverySource()
     startTwoTracks(w);
     Player &player = w.form->player();
     QCOMPARE(player.transport(), Transport::Playing);
+    QString inDialog;
     std::function<void(const QString &)> give = [&](const QString &step) {
-        if (step.startsWith(QLatin1String("meanwhile ")))
+        if (step.startsWith(QLatin1String("dialog "))) {
+            w.dialog->whileShown = [&, steps = step.mid(7).split(QLatin1Char('+'))] {
+                for (const QString &each : steps)
+                    give(each);
+                inDialog = stateName(player.transport()) + QLatin1Char(' ') + w.entries().first();
+            };
+            w.form->runAdd_Click();
+        } else if (step.startsWith(QLatin1String("meanwhile ")))
             w.engine->duringOpen = [&give, later = step.mid(10)] { give(later); };
         else if (step == QLatin1String("tray pause"))
             w.form->munPause->trigger();
@@ -236,6 +247,8 @@ void PlayerTest::sameCommandFromEverySource()
     for (const QString &step : command.split(QLatin1Char(',')))
         give(step);
     QTRY_VERIFY(player.isIdle()); // what came during an open runs after it
+    if (command.startsWith(QLatin1String("dialog ")))
+        QCOMPARE(inDialog, QStringLiteral("paused A     (/m/A.mp3)"));
     QVERIFY(!w.engine->duringOpen);
     QCOMPARE(stateName(player.transport()), state);
     QCOMPARE(w.form->munPause->text(), pauseCaption);
