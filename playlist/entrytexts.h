@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -9,7 +11,9 @@
 namespace velmora {
 
 // The texts of a list's entries, in order, packed as UTF-8 one after the other: a
-// QString each would take three times the memory, and a list may hold a million.
+// QString each would take three times the memory, and a list may hold a million. The
+// folder of an entry's path is kept once for all the entries in it (an album's tracks
+// share theirs), which halves a big list again.
 class EntryTexts
 {
 public:
@@ -17,6 +21,8 @@ public:
     bool isEmpty() const { return m_ends.empty(); }
     // The text at `row`; "" outside the list.
     QString at(qsizetype row) const;
+    // The length of all texts as UTF-8.
+    qsizetype textBytes() const { return m_textBytes; }
 
     void append(QStringView text);
     void append(const EntryTexts &other);
@@ -28,11 +34,22 @@ public:
     void squeeze();
 
 private:
+    qsizetype begin(qsizetype row) const;
+    qsizetype end(qsizetype row) const;
+    bool folded(qsizetype row) const;
+    qsizetype textLength(qsizetype row) const;
+    // The entry's bytes as stored: the text, or for a folded entry the folder's number,
+    // the length of the text before the folder, and the text without the folder.
+    QByteArray stored(const QByteArray &utf8, bool &isFolded);
     void makeRoom(qsizetype bytes);
-    qsizetype begin(qsizetype row) const { return row == 0 ? 0 : m_ends[size_t(row - 1)]; }
+    // Appends other's entries at the end, their folders numbered as this list numbers them.
+    void appendStored(const EntryTexts &other);
 
-    QByteArray m_utf8;
-    std::vector<qsizetype> m_ends; // where each entry's bytes end
+    QByteArray m_bytes;
+    std::vector<qsizetype> m_ends; // where each entry's bytes end; kFolded marks a folded one
+    QList<QByteArray> m_folders;
+    QHash<QByteArray, quint32> m_folderNumbers;
+    qsizetype m_textBytes = 0;
 };
 
 } // namespace velmora

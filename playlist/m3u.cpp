@@ -384,10 +384,12 @@ public:
     }
     void add(QByteArrayView piece)
     {
-        if (m_utf8 && !m_decoder.isValid())
-            m_pending += QString::fromUtf8(piece);
+        QString decoded = m_utf8 && !m_decoder.isValid() ? QString::fromUtf8(piece) : QString(m_decoder.decode(piece));
+        // Only the unfinished line is carried over, never the whole piece copied.
+        if (m_pending.isEmpty())
+            m_pending = std::move(decoded);
         else
-            m_pending += m_decoder.decode(piece);
+            m_pending += decoded;
         // A CR at the very end may yet be followed by the LF that belongs to it.
         if (m_pending.size() < 2)
             return;
@@ -395,8 +397,8 @@ public:
         if (lastCr < 0)
             return;
         const qsizetype end = lastCr + (m_pending.at(lastCr + 1) == u'\n' ? 2 : 1);
-        forEachPlaylistLine(QString(m_pending.first(end)), [this](QStringView line) { m_collector.take(line); });
-        m_pending.remove(0, end);
+        forEachPlaylistLine(QStringView(m_pending).first(end), [this](QStringView line) { m_collector.take(line); });
+        m_pending = m_pending.sliced(end);
     }
     void finish()
     {
@@ -512,7 +514,10 @@ QByteArray encodePlaylist(const EntryTexts &entries, const QString &listPath)
     QStringEncoder encoder = namesUtf8List(listPath) ? QStringEncoder(QStringEncoder::Utf8) : QStringEncoder("GB18030");
     if (!encoder.isValid())
         encoder = QStringEncoder(QStringEncoder::Utf8);
+    // Room for all of it at once (an entry's two lines take at most 16 bytes more than
+    // its text), so that the bytes are never copied to grow.
     QByteArray bytes;
+    bytes.reserve(entries.textBytes() + 16 * entries.size() + 64);
     QString text = kHeader + kLineEnd;
     for (qsizetype from = 0; from < entries.size(); from += kEntriesAtATime) {
         appendPlaylistLines(text, entries, from, std::min(entries.size(), from + kEntriesAtATime));

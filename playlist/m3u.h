@@ -20,17 +20,17 @@ QString decodePlaylistText(const QByteArray &bytes, const QString &listPath = QS
 // Calls `onLine` for every line: CR LF or a lone CR ends a line, a lone LF stays inside
 // it, and the last line need not be ended.
 template<typename LineHandler>
-void forEachPlaylistLine(const QString &text, LineHandler onLine)
+void forEachPlaylistLine(QStringView text, LineHandler onLine)
 {
     const qsizetype size = text.size();
     qsizetype lineStart = 0;
     while (lineStart < size) {
         const qsizetype cr = text.indexOf(u'\r', lineStart);
         if (cr < 0) {
-            onLine(QStringView(text).sliced(lineStart));
+            onLine(text.sliced(lineStart));
             return;
         }
-        onLine(QStringView(text).sliced(lineStart, cr - lineStart));
+        onLine(text.sliced(lineStart, cr - lineStart));
         lineStart = cr + 1;
         if (lineStart < size && text.at(lineStart) == u'\n')
             ++lineStart;
