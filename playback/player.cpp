@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <malloc.h>
 #include <optional>
 
 namespace velmora {
@@ -387,6 +388,9 @@ void Player::runOnThread(std::function<std::function<void()>()> work)
             // Let go of as soon as it has run: it may hold a whole list.
             std::exchange(*done, {})();
         }
+        // Reading or writing a big list leaves much memory free in the malloc arena of
+        // the thread that did it; glibc keeps it unless asked to give it back.
+        malloc_trim(0);
         runWaiting();
     });
     worker->start();

@@ -43,7 +43,7 @@ enum class ReadOutcome { Complete, TooLarge, Failed };
 
 // Pieces a list is read and decoded in: big enough to be quick, small enough that a
 // list of a million entries is never held whole as bytes and as text besides.
-constexpr qsizetype kPieceBytes = 1024 * 1024;
+constexpr qsizetype kPieceBytes = 256 * 1024;
 
 // Reads the file from its start to its end, handing each piece to `onPiece`. The
 // buffer is no bigger than the list was when opened (`size`): most are a few kilobytes.

@@ -82,11 +82,11 @@ const QByteArray kGbMusic = QByteArray::fromHex("d2f4c0d6");     // 音乐
 const QByteArray kGbSong = QByteArray::fromHex("b8e8c7fa");      // 歌曲
 const QByteArray kGbEmoji = QByteArray::fromHex("9439fc36");     // 😀
 
-// A list a little over the 1 MB the reader reads at a time, ending in `tail`, with the
+// A list a little over the 256 KB the reader reads at a time, ending in `tail`, with the
 // boundary `cut` bytes into it: ASCII path lines before make up the rest.
 QByteArray listWithPieceBoundaryAt(const QByteArray &tail, qsizetype cut)
 {
-    constexpr qsizetype kPieceBytes = 1024 * 1024;
+    constexpr qsizetype kPieceBytes = 256 * 1024; // as the reader reads
     const QByteArray line = "/pad/" + QByteArray(24, 'p') + ".mp3\r\n";
     const qsizetype padding = kPieceBytes - cut - 9; // after the header
     QByteArray bytes = "#EXTM3U\r\n#" + QByteArray(padding % line.size() + line.size() - 3, 'x') + "\r\n";

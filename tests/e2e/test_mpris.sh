@@ -153,6 +153,8 @@ upper=$VELMORA_E2E_DIR/TONE.MP3
 cp -- "$(e2e_tone_mp3 770)" "$upper"
 mpris_call OpenUri "string:file://$upper"
 velmora_wait_title "Velmora--$upper" 5
+# The panel names the new track at once, not after it has played through.
+[[ $(velmora_panel 1) == "当前歌曲:--(专辑：)" ]] || e2e_fail "after OpenUri panel 1 reads '$(velmora_panel 1)'"
 reply=$(gdbus call --session --dest $BUS --object-path $OBJ --method org.mpris.MediaPlayer2.Player.OpenUri \
   file:t770.mp3 2>&1) || true
 [[ $reply == *org.freedesktop.DBus.Error.InvalidArgs* ]] || e2e_fail "OpenUri of a relative name: $reply"
