@@ -66,7 +66,7 @@ QStringList folderContents(const QString &folder)
 
 // The child: saves a very large list to the target and says when it starts and ends.
 //   --save-child atomic TARGET   velmora::writeFileAtomically with the bytes ready
-//   --save-child window TARGET   Form1::SavePlaylist of a window holding the list
+//   --save-child window TARGET   列表另存为 (Player::saveAs) of a window holding the list
 int saveChild(int argc, char *argv[])
 {
     if (argc != 4)
@@ -304,7 +304,7 @@ void SaveFaultsTest::killedMidSave_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::newRow("writeFileAtomically") << QStringLiteral("atomic");
-    QTest::newRow("Form1::SavePlaylist") << QStringLiteral("window");
+    QTest::newRow("列表另存为") << QStringLiteral("window");
 }
 
 void SaveFaultsTest::killedMidSave()
