@@ -1,6 +1,7 @@
 #include "dropimport.h"
 
 #include "form1.h"
+#include "playlistedit.h"
 
 #include <QCollator>
 #include <QDir>
@@ -16,17 +17,6 @@
 namespace velmora {
 
 namespace {
-
-bool isTrackName(const QString &name)
-{
-    return name.endsWith(QStringLiteral(".mp3"), Qt::CaseInsensitive);
-}
-
-bool isListName(const QString &name)
-{
-    return name.endsWith(QStringLiteral(".m3u"), Qt::CaseInsensitive)
-        || name.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive);
-}
 
 QStringList localPaths(const QMimeData *data)
 {

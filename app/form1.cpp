@@ -80,8 +80,7 @@ Form1::Form1(std::unique_ptr<Mp3Engine> engine, std::unique_ptr<FileDialog> dial
     : QMainWindow(parent),
       m_programFolder(QCoreApplication::applicationDirPath()),
       m_dialog(dialog ? std::move(dialog) : std::make_unique<QtFileDialog>(this)),
-      m_player(std::make_unique<Player>(std::move(engine))),
-      m_engine(&m_player->engine())
+      m_player(std::make_unique<Player>(std::move(engine)))
 {
     initVelmoraResources();
     setObjectName(QStringLiteral("Form1"));

@@ -94,7 +94,6 @@ public:
     QAction *munSaveAs = nullptr;
 
     FileDialog &CommonDialog1() { return *m_dialog; }
-    Mp3Engine &Mp3Play1() { return *m_engine; }
 
     // The last problem shown to the user (a file that could not be read, written or played).
     QString lastProblem() const { return m_lastProblem; }
@@ -128,7 +127,6 @@ private:
     bool m_startAutomaticList = true;
     std::unique_ptr<FileDialog> m_dialog;
     std::unique_ptr<Player> m_player; // owns the engine
-    Mp3Engine *m_engine = nullptr;    // the engine as the handlers call it, through the player
     std::unique_ptr<PlaybackHandlers> m_playback;
 };
 

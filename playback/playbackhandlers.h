@@ -38,8 +38,6 @@ public:
     // While a mouse button is held on the slider, position reports leave its value
     // alone, so that the click seeks to where the user put it.
     void setSliderHeld(bool held) { m_sliderHeld = held; }
-    // Starts entry 0 of a freshly loaded list, as the start-up does.
-    void StartLoadedList(qint32 listPosition) { m_player.StartLoadedList(listPosition); }
 
 public slots:
     void runPlay_Click();

@@ -339,12 +339,7 @@ enum class FileKind { Track, List, Other };
 
 FileKind kindOf(const QString &path)
 {
-    if (path.endsWith(QStringLiteral(".mp3"), Qt::CaseInsensitive))
-        return FileKind::Track;
-    if (path.endsWith(QStringLiteral(".m3u"), Qt::CaseInsensitive)
-        || path.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive))
-        return FileKind::List;
-    return FileKind::Other;
+    return isTrackName(path) ? FileKind::Track : isListName(path) ? FileKind::List : FileKind::Other;
 }
 
 QString problemWith(const QString &path, const QString &what)
@@ -498,7 +493,7 @@ void Player::appendTracks(const QStringList &paths, std::function<void()> then)
         EntryTexts entries;
         for (const QString &track : paths)
             entries.append(fileEntryForPath(track));
-        m_list.append(entries);
+        m_list.append(std::move(entries));
         if (then)
             then();
     }, Kind::ChangesList);
@@ -553,9 +548,7 @@ void Player::openFilesFrom(const std::shared_ptr<OutsideFiles> &opening)
         // the first track moves on to the second, not to the first again.
         m_vars.RoundPlay = 0;
         emit captionShown(m_vars.MP3File);
-        const QString title = m_engine->GetTitle();
-        const QString artist = m_engine->GetArtist();
-        emit songShown(title, artist, m_engine->GetAlbum());
+        announceSong();
         nextTrackMayHaveChanged();
     }
     // Last, so that the opening of a track does not clear the report at once.
@@ -584,6 +577,14 @@ void Player::tellNextTrack()
         }
     }
     m_engine->SetNextTrack(next);
+}
+
+// The tags of the open track for the current-song panel, read in the panel's order.
+void Player::announceSong()
+{
+    const QString title = m_engine->GetTitle();
+    const QString artist = m_engine->GetArtist();
+    emit songShown(title, artist, m_engine->GetAlbum());
 }
 
 qint16 Player::openCurrentTrack()
@@ -627,11 +628,7 @@ void Player::StartLoadedList(qint32 listPosition, const Steps &steps)
     m_failedOpensInARow = 0;
     steps([&] { openCurrentTrack(); });
     steps([&] { emit captionShown(m_vars.MP3File); });
-    steps([&] {
-        const QString title = m_engine->GetTitle();
-        const QString artist = m_engine->GetArtist();
-        emit songShown(title, artist, m_engine->GetAlbum());
-    });
+    steps([&] { announceSong(); });
     steps([&] {
         const qint32 frames = m_engine->GetFrameCount();
         emit frameCountShown(frames);
@@ -681,9 +678,7 @@ void Player::playCurrentTrack()
     openCurrentTrack();
     m_engine->Play();
     emit captionShown(m_vars.MP3File);
-    const QString title = m_engine->GetTitle();
-    const QString artist = m_engine->GetArtist();
-    emit songShown(title, artist, m_engine->GetAlbum());
+    announceSong();
     emit frameCountShown(m_engine->GetFrameCount());
     emit sliderEnabled(true);
     emit playItemEnabled(false);
@@ -723,11 +718,6 @@ void Player::resumeTrack()
 void Player::seekFrame(qint32 frame)
 {
     submit([this, frame] { m_engine->SeekFrame(frame); });
-}
-
-void Player::seekToFrame(qint32 frame)
-{
-    m_engine->SeekFrame(frame);
 }
 
 void Player::skipEntries(int step)
@@ -934,7 +924,7 @@ void Player::doSeekTo(qint64 positionUs)
     if (!m_trackOpen || frames <= 0 || length <= 0)
         return;
     const qint64 target = std::clamp<qint64>(positionUs, 0, length);
-    seekToFrame(qint32(std::llround(double(target) * double(frames) / double(length))));
+    m_engine->SeekFrame(qint32(std::llround(double(target) * double(frames) / double(length))));
 }
 
 void Player::seekBy(qint64 offsetUs)

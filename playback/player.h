@@ -189,13 +189,13 @@ private:
     qint64 lengthUs() const; // the open track's length
 
     // The commands' steps.
+    void announceSong();
     qint16 openCurrentTrack();
     void playCurrentTrack();
     void startSelectedEntry(bool firstSelectedWins);
     void pauseTrack();
     void resumeTrack();
     void skipEntries(int step);
-    void seekToFrame(qint32 frame);
     void doSeekTo(qint64 positionUs);
     void doPlay();
     void doPause();

@@ -149,13 +149,6 @@ void EntryTexts::append(const EntryTexts &other)
     appendStored(other);
 }
 
-void EntryTexts::insert(qsizetype row, QStringView text)
-{
-    EntryTexts one;
-    one.append(text);
-    insert(row, one);
-}
-
 void EntryTexts::insert(qsizetype row, const EntryTexts &other)
 {
     row = std::clamp<qsizetype>(row, 0, size());

@@ -26,7 +26,6 @@ public:
 
     void append(QStringView text);
     void append(const EntryTexts &other);
-    void insert(qsizetype row, QStringView text);
     void insert(qsizetype row, const EntryTexts &other);
     void remove(qsizetype row);
     void clear();

@@ -27,6 +27,12 @@ const QString kLineEnd = QStringLiteral("\r\n");
 // Far beyond any real playlist; refusing it keeps a stray huge file from eating memory.
 constexpr qint64 kMaxPlaylistBytes = qint64(256) * 1024 * 1024;
 
+// ".m3u8" names a UTF-8 list by convention.
+bool namesUtf8List(const QString &listPath)
+{
+    return listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive);
+}
+
 QString openFailure(const QString &reason)
 {
     return QStringLiteral("无法打开播放列表：") + reason;
@@ -255,8 +261,7 @@ Utf8Reading scoreUtf8(const QString &text)
 
 QString decodePlaylistText(const QByteArray &bytes, const QString &listPath)
 {
-    // ".m3u8" names a UTF-8 list by convention.
-    if (listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive) || bytes.startsWith("\xEF\xBB\xBF"))
+    if (namesUtf8List(listPath) || bytes.startsWith("\xEF\xBB\xBF"))
         return decodeUtf8(bytes);
     // Validating first spares a big GB18030 list a whole UTF-8 decode thrown away.
     if (!QByteArrayView(bytes).isValidUtf8())
@@ -354,7 +359,7 @@ public:
     // from one inside it (Qt's UTF-8 decoder even drops the byte after it).
     Reading reading(const QString &listPath) const
     {
-        if (listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive) || m_bom)
+        if (namesUtf8List(listPath) || m_bom)
             return m_utf8Valid ? Reading::Utf8 : Reading::Whole;
         if (!m_utf8Valid)
             return m_gb.valid ? Reading::Gb18030 : Reading::Whole;
@@ -490,11 +495,6 @@ void appendPlaylistLines(QString &out, const EntryTexts &entries, qsizetype from
         if (const auto parts = SplitEntry(fixedText(entries.at(row))))
             appendEntryLines(out, *parts);
     }
-}
-
-bool namesUtf8List(const QString &listPath)
-{
-    return listPath.endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive);
 }
 
 } // namespace

@@ -263,7 +263,7 @@ void SaveFaultsTest::faultKeepsOldFile()
                  qPrintable(problems.first().first().toString()));
         QCOMPARE(w.form->shownReport(), problems.first().first().toString());
         // A track starting afterwards leaves the report standing.
-        w.form->playback().StartLoadedList(0);
+        w.form->player().StartLoadedList(0);
         QCOMPARE(w.form->shownReport(), problems.first().first().toString());
     }
     QCOMPARE(folderContents(folder), folderBefore);
