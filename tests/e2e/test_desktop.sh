@@ -62,7 +62,9 @@ ${exec_line/\%F/$first} >"$VELMORA_DIR/velmora.log" 2>&1 </dev/null &
 VELMORA_PID=$!
 velmora_wait_window 15
 velmora_wait_title "Velmora--$first"
-sleep 1
+# The caption names the track as it opens; the sound follows once the output is up.
+velmora_wait_frame 20 >/dev/null
+sleep 0.5
 e2e_find_tone "$(e2e_record_stop first)" 440 >/dev/null || e2e_fail "the track given on the Exec line is not heard"
 [[ $(xprop -id "$VELMORA_WINDOW" WM_CLASS) == *'"velmora"' ]] \
   || e2e_fail "WM_CLASS $(xprop -id "$VELMORA_WINDOW" WM_CLASS) does not match StartupWMClass"
